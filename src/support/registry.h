@@ -1,0 +1,23 @@
+// Registry helpers: the try_ forms return std::nullopt on any failure and never
+// touch an out-parameter; values of the wrong type count as absent.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/unique_any.h"
+
+namespace support {
+
+std::optional<unique_hkey> try_open_key(HKEY root, const wchar_t* path, REGSAM access);
+std::optional<DWORD> try_get_dword(HKEY key, const wchar_t* name);
+std::optional<std::wstring> try_get_string(HKEY key, const wchar_t* name);
+// Value names of a key, from index 0 until enumeration fails (names up to 260 chars).
+std::vector<std::wstring> enum_value_names(HKEY key);
+// Subkey names of a key, from index 0 until enumeration fails.
+std::vector<std::wstring> enum_subkey_names(HKEY key);
+
+}  // namespace support
