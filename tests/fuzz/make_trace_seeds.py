@@ -84,7 +84,7 @@ def main():
     )
     seeds = {
         "nested.trc3": HEADER + nested,
-        "truncated.trc3": (HEADER + nested)[:-3] + record(0x10, "U", "cut in the middle")[:12],
+        "truncated.trc3": HEADER + nested + record(0x10, "U", "cut in the middle")[:12],
         "header_only.trc3": HEADER,
         "no_products.trc3": HEADER.replace(b"Product: Online IDs 3.0", b"No Corvantis products found")
         + record(1, "U", "x" * 351)
