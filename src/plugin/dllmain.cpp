@@ -15,7 +15,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     }
     case DLL_PROCESS_DETACH: {
       tracecore::trace_scope scope("DllMain::ProcessDetach");
-      tracecore::trace_format("live objects: %d", static_cast<int>(plugin::module().GetLockCount()));
+      tracecore::trace_format("live objects: %d",
+                              static_cast<int>(plugin::module().GetLockCount()));
       break;
     }
     default:

@@ -1,8 +1,8 @@
 // The component module: counts the live objects of the component.
 #pragma once
 
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 namespace plugin {
 

@@ -16,7 +16,8 @@ constexpr wchar_t kCleanupMutexName[] = L"{6C1F2A4E-9B37-4D52-A8E1-3F0C7D94B215}
 
 }  // namespace
 
-void cleanup_old_trace_files(const tracer_environment_t& env, const std::wstring& path,
+void cleanup_old_trace_files(const tracer_environment_t& env,
+                             const std::wstring& path,
                              bool dropped) {
   process_flags_t& flags = env.flags ? *env.flags : process_flags();
   if (flags.cleanup_done.exchange(true))
@@ -28,7 +29,8 @@ void cleanup_old_trace_files(const tracer_environment_t& env, const std::wstring
     const auto dot = path.find_last_of(L'.');
     const auto slash = path.find_last_of(L'\\');
     const std::wstring extension = dot == std::wstring::npos ? std::wstring() : path.substr(dot);
-    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+    const std::wstring folder =
+        slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
     std::vector<std::wstring> files;
     WIN32_FIND_DATAW found;
     const HANDLE search = ::FindFirstFileW((folder + L"*" + extension).c_str(), &found);

@@ -26,7 +26,8 @@ std::string utf8_from_wide(const std::wstring& text) {
 
 }  // namespace
 
-outputstoragefile_t::outputstoragefile_t(const tracer_environment_t& env, std::wstring path,
+outputstoragefile_t::outputstoragefile_t(const tracer_environment_t& env,
+                                         std::wstring path,
                                          bool newFileAlways)
     : m_env(env), m_path(std::move(path)), m_newFileAlways(newFileAlways) {}
 

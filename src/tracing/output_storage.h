@@ -74,6 +74,8 @@ class outputstorageide_t final : public outputstoragewindow_t {
 
 // Schedules the deletion of every trace file beside path at the next restart,
 // once per process and serialised between processes.
-void cleanup_old_trace_files(const tracer_environment_t& env, const std::wstring& path, bool dropped);
+void cleanup_old_trace_files(const tracer_environment_t& env,
+                             const std::wstring& path,
+                             bool dropped);
 
 }  // namespace tracecore

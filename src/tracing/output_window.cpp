@@ -59,8 +59,8 @@ std::wstring outputstoragewindow_t::error_display_text(const std::wstring& text)
   wchar_t* message = nullptr;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-      nullptr, static_cast<DWORD>(parts.code), LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&message),
-      0, nullptr);
+      nullptr, static_cast<DWORD>(parts.code), LANG_USER_DEFAULT,
+      reinterpret_cast<LPWSTR>(&message), 0, nullptr);
   const support::unique_local owned(message);
   if (length == 0 || message == nullptr) {
     wchar_t hex[16];
@@ -127,8 +127,8 @@ void outputstorageconsole_t::open() {
   if (m_opened)
     return;
   m_opened = true;
-  HANDLE console = ::CreateFileW(L"CONOUT$", GENERIC_WRITE | GENERIC_READ, FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
+  HANDLE console = ::CreateFileW(L"CONOUT$", GENERIC_WRITE | GENERIC_READ, FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
   if (console == INVALID_HANDLE_VALUE) {
     if (!::AllocConsole()) {
       ::FreeConsole();
@@ -160,10 +160,11 @@ void outputstorageconsole_t::output(const std::wstring& line) {
   if (line.empty() || m_console == nullptr)
     return;
   DWORD written = 0;
-  if (!::WriteConsoleW(m_console, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr)) {
+  if (!::WriteConsoleW(m_console, line.c_str(), static_cast<DWORD>(line.size()), &written,
+                       nullptr)) {
     // Redirected output (a pipe or a file): write the line as UTF-8 instead.
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()),
-                                             nullptr, 0, nullptr, nullptr);
+    const int length = ::WideCharToMultiByte(
+        CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), narrow.data(),
                           length, nullptr, nullptr);

@@ -65,8 +65,8 @@ DWORD session_id() {
   static const DWORD id = [] {
     using fn_t = BOOL(WINAPI*)(DWORD, DWORD*);
     const HMODULE kernel = ::GetModuleHandleW(L"Kernel32.dll");
-    const auto fn = kernel ? reinterpret_cast<fn_t>(
-                                 reinterpret_cast<void*>(::GetProcAddress(kernel, "ProcessIdToSessionId")))
+    const auto fn = kernel ? reinterpret_cast<fn_t>(reinterpret_cast<void*>(
+                                 ::GetProcAddress(kernel, "ProcessIdToSessionId")))
                            : nullptr;
     DWORD session = 0;
     if (fn == nullptr || !fn(::GetCurrentProcessId(), &session))
@@ -79,8 +79,8 @@ DWORD session_id() {
 bool debugger_attached() {
   using fn_t = BOOL(WINAPI*)();
   const HMODULE kernel = ::GetModuleHandleW(L"Kernel32.dll");
-  const auto fn = kernel ? reinterpret_cast<fn_t>(
-                               reinterpret_cast<void*>(::GetProcAddress(kernel, "IsDebuggerPresent")))
+  const auto fn = kernel ? reinterpret_cast<fn_t>(reinterpret_cast<void*>(
+                               ::GetProcAddress(kernel, "IsDebuggerPresent")))
                          : nullptr;
   return fn != nullptr && fn() != FALSE;
 }

@@ -75,7 +75,8 @@ void product_lines(HKEY root, std::string& header) {
       HKEY product = nullptr;
       const LONG open = ::RegOpenKeyExW(products.get(), name.c_str(), 0, KEY_READ, &product);
       if (open != ERROR_SUCCESS) {
-        header += printf_line("Product: %s ERROR(0x%X)\r\n", narrow.c_str(), static_cast<unsigned>(open));
+        header +=
+            printf_line("Product: %s ERROR(0x%X)\r\n", narrow.c_str(), static_cast<unsigned>(open));
         continue;
       }
       const support::unique_hkey product_key(product);
@@ -108,8 +109,8 @@ std::string trace_file_header(const tracer_environment_t& env) {
   version.dwOSVersionInfoSize = sizeof(version);
   if (!::GetVersionExA(&version))
     version = {};
-  header += os_header_line(version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion) +
-            "\r\n";
+  header +=
+      os_header_line(version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion) + "\r\n";
   header += printf_line("ServicePack: %s\r\n", version.szCSDVersion);
 
   char computer[MAX_COMPUTERNAME_LENGTH + 1] = "";
@@ -123,7 +124,8 @@ std::string trace_file_header(const tracer_environment_t& env) {
 
   const auto policy =
       support::try_open_key(env.machine_root, L"SOFTWARE\\Policies\\Corvantis", KEY_READ);
-  const auto network = policy ? support::try_get_dword(policy->get(), L"NetworkSupport") : std::nullopt;
+  const auto network =
+      policy ? support::try_get_dword(policy->get(), L"NetworkSupport") : std::nullopt;
   header += network && *network == 0 ? "installation: LOCAL\r\n" : "installation: NETWORK\r\n";
 
   SYSTEMTIME now{};

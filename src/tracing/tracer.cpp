@@ -283,7 +283,9 @@ void tracer_t::write_record(char type, const std::wstring& text) noexcept {
   ::SetLastError(last_error);
 }
 
-void tracer_t::emit(char type, const std::wstring& text, const SYSTEMTIME& stamp,
+void tracer_t::emit(char type,
+                    const std::wstring& text,
+                    const SYSTEMTIME& stamp,
                     const char* function) {
   support::scoped_lock lock(m_storageLock);
   if (!m_storage)

@@ -109,7 +109,8 @@ int main() {
 
   wchar_t temp[MAX_PATH];
   ::GetTempPathW(MAX_PATH, temp);
-  const std::wstring folder = std::wstring(temp) + L"cvbench" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring folder =
+      std::wstring(temp) + L"cvbench" + std::to_wstring(::GetCurrentProcessId());
   ::CreateDirectoryW(folder.c_str(), nullptr);
   root.set(L"DoTrace", 1);
   root.set(L"TraceToFile", 1);
@@ -126,11 +127,13 @@ int main() {
     on.leave();
   }
   const std::wstring baseline_path = folder + L"\\baseline.bin";
-  HANDLE file = ::CreateFileW(baseline_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  HANDLE file =
+      ::CreateFileW(baseline_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   std::string bytes(text.size() + 7, 'x');
   const double baseline = measure(kRecords, [&] {
-    tracecore::apply_trace_keystream(reinterpret_cast<std::uint8_t*>(bytes.data()) + 7, text.size());
+    tracecore::apply_trace_keystream(reinterpret_cast<std::uint8_t*>(bytes.data()) + 7,
+                                     text.size());
     DWORD written = 0;
     ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   });
@@ -146,9 +149,10 @@ int main() {
     ::ReleaseMutex(mutex);
   });
   ::CloseHandle(mutex);
-  std::printf("tracing to file: named mutex wait+release %.1f ns; record without it %.1f ns = %.2f x "
-              "the baseline\n",
-              mutex_pair, record - mutex_pair, (record - mutex_pair) / baseline);
+  std::printf(
+      "tracing to file: named mutex wait+release %.1f ns; record without it %.1f ns = %.2f x "
+      "the baseline\n",
+      mutex_pair, record - mutex_pair, (record - mutex_pair) / baseline);
   ::DeleteFileW(baseline_path.c_str());
   ::DeleteFileW((folder + L"\\bench.trc3").c_str());
   ::RemoveDirectoryW(folder.c_str());

@@ -1,7 +1,7 @@
 // Loads the built component as a host would, with tracing switched on in the
 // machine's registry, and reads back what it traced from its trace file.
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,8 @@ constexpr wchar_t kTracingKey[] = L"SOFTWARE\\Corvantis\\Tracing";
 std::wstring temp_folder() {
   wchar_t base[MAX_PATH];
   ::GetTempPathW(MAX_PATH, base);
-  std::wstring folder = std::wstring(base) + L"cvdlltrace" + std::to_wstring(::GetCurrentProcessId());
+  std::wstring folder =
+      std::wstring(base) + L"cvdlltrace" + std::to_wstring(::GetCurrentProcessId());
   ::CreateDirectoryW(folder.c_str(), nullptr);
   return folder + L"\\";
 }

@@ -44,11 +44,14 @@ std::wstring render_number(const directive_t& d, std::int64_t s, std::uint64_t u
   // Length modifiers narrow the value the way printf would.
   std::uint64_t bits = is_signed ? static_cast<std::uint64_t>(s) : u;
   if (d.length == "h")
-    bits = signed_conversion ? static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<short>(bits)))
-                             : static_cast<std::uint16_t>(bits);
+    bits = signed_conversion
+               ? static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<short>(bits)))
+               : static_cast<std::uint16_t>(bits);
   else if (d.length != "ll" && d.length != "L")
-    bits = signed_conversion ? static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(bits)))
-                             : static_cast<std::uint32_t>(bits);
+    bits =
+        signed_conversion
+            ? static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(bits)))
+            : static_cast<std::uint32_t>(bits);
   const std::string spec = narrow_spec(d, "ll", conversion);
   if (signed_conversion)
     std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<long long>(bits));

@@ -28,13 +28,17 @@ class format_t {
   format_t& operator%(unsigned long long v) { return push(static_cast<std::uint64_t>(v)); }
   format_t& operator%(unsigned short v) { return push(static_cast<std::uint64_t>(v)); }
   format_t& operator%(double v) { return push(v); }
-  format_t& operator%(char v) { return push(static_cast<std::int64_t>(static_cast<unsigned char>(v))); }
+  format_t& operator%(char v) {
+    return push(static_cast<std::int64_t>(static_cast<unsigned char>(v)));
+  }
   format_t& operator%(wchar_t v) { return push(static_cast<std::int64_t>(v)); }
   format_t& operator%(const char* v) { return push(narrow_text(v)); }
   format_t& operator%(const wchar_t* v) { return push(wide_text(v)); }
   format_t& operator%(const std::string& v) { return push(narrow_text(v)); }
   format_t& operator%(const std::wstring& v) { return push(std::wstring(v)); }
-  format_t& operator%(const void* v) { return push(pointer_t{reinterpret_cast<std::uintptr_t>(v)}); }
+  format_t& operator%(const void* v) {
+    return push(pointer_t{reinterpret_cast<std::uintptr_t>(v)});
+  }
 
   std::wstring str() const;
 
@@ -45,7 +49,9 @@ class format_t {
   using argument_t = std::variant<std::int64_t, std::uint64_t, double, std::wstring, pointer_t>;
 
   static std::wstring narrow_text(std::string_view utf8);
-  static std::wstring wide_text(const wchar_t* text) { return text ? std::wstring(text) : L"(null)"; }
+  static std::wstring wide_text(const wchar_t* text) {
+    return text ? std::wstring(text) : L"(null)";
+  }
   static std::wstring narrow_text(const char* text) {
     return text ? narrow_text(std::string_view(text)) : std::wstring(L"(null)");
   }
