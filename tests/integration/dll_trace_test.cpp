@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/CVOnlineIDsLib.h"
 #include "support/registry.h"
 #include "tools/tracereader/trace_reader.h"
 
@@ -73,22 +74,37 @@ class DllTrace : public ::testing::Test {
   std::wstring m_folder;
 };
 
-TEST_F(DllTrace, LoadCallUnloadIsTracedToTheProcessFile) {
+TEST_F(DllTrace, LoadCreateCallUnloadIsTracedToTheProcessFile) {
   HMODULE dll = ::LoadLibraryW(L"CVOnlineIDs.dll");
   ASSERT_NE(dll, nullptr) << ::GetLastError();
   using get_class_fn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-  using register_fn = HRESULT(WINAPI*)();
   const auto get_class = reinterpret_cast<get_class_fn>(
       reinterpret_cast<void*>(::GetProcAddress(dll, "DllGetClassObject")));
-  const auto register_server = reinterpret_cast<register_fn>(
-      reinterpret_cast<void*>(::GetProcAddress(dll, "DllRegisterServer")));
-  ASSERT_TRUE(get_class && register_server);
+  ASSERT_TRUE(get_class);
   EXPECT_EQ(::GetProcAddress(dll, "DllCanUnloadNow"), nullptr);
 
   void* object = reinterpret_cast<void*>(1);
   EXPECT_EQ(get_class(CLSID_NULL, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(object, nullptr);
-  EXPECT_EQ(register_server(), E_NOTIMPL);
+
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(get_class(CVONLINEIDSLib::CLSID_CCVHCPages, IID_IClassFactory,
+                      reinterpret_cast<void**>(&factory)),
+            S_OK);
+  IUnknown* outer = reinterpret_cast<IUnknown*>(factory);
+  void* aggregated = reinterpret_cast<void*>(1);
+  EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, &aggregated), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(aggregated, nullptr);
+  CVONLINEIDSLib::ICVHCPluginInfo* info = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, CVONLINEIDSLib::IID_ICVHCPluginInfo,
+                                    reinterpret_cast<void**>(&info)),
+            S_OK);
+  factory->Release();
+  VARIANT value;
+  ::VariantInit(&value);
+  EXPECT_EQ(info->GetInfo(0, &value), S_OK);
+  ::VariantClear(&value);
+  info->Release();
   ASSERT_TRUE(::FreeLibrary(dll));
 
   DWORD session = 0;
@@ -104,17 +120,18 @@ TEST_F(DllTrace, LoadCallUnloadIsTracedToTheProcessFile) {
   EXPECT_EQ(trace.header[0], "trace3");
   EXPECT_EQ(trace.header[6], "FileVersion: 1.0.0.1");
 
+  // Scopes that traced nothing (the factory, construction, release) leave no records.
   std::vector<std::string> seen;
   for (const auto& entry : trace.entries)
     if (entry.type != 't' && entry.type != 'T')
       seen.push_back(std::string(1, entry.type) + " " + entry.function.str() + " " + entry.text);
   const std::vector<std::string> expected = {
       "> DllGetClassObject DllGetClassObject",
-      "E DllGetClassObject -2147221231 no class object available",
+      "E DllGetClassObject -2147221231 DllGetClassObject",
       "< DllGetClassObject ",
-      "> DllRegisterServer DllRegisterServer",
-      "E DllRegisterServer -2147467263 registration not available",
-      "< DllRegisterServer ",
+      "> CCVHCPages::GetInfo CCVHCPages::GetInfo",
+      "U CCVHCPages::GetInfo 0 = {DFE62CBF-66E7-4101-926B-16EC9DB5CA4F}[8]",
+      "< CCVHCPages::GetInfo ",
       "> DllMain::ProcessDetach DllMain::ProcessDetach",
       "U DllMain::ProcessDetach live objects: 0",
       "< DllMain::ProcessDetach ",
