@@ -2,10 +2,10 @@
 // Shared by the component and the console host.
 #pragma once
 
+#include <windows.h>
 #include <oaidl.h>
 #include <objbase.h>
 #include <prsht.h>
-#include <windows.h>
 
 namespace CVONLINEIDSLib {
 

@@ -3,8 +3,8 @@
 // deletes it.
 #pragma once
 
-#include <prsht.h>
 #include <windows.h>
+#include <prsht.h>
 
 namespace plugin {
 

@@ -2,9 +2,9 @@
 // base for reference-counted objects with a one-line-per-interface QI table.
 #pragma once
 
+#include <windows.h>
 #include <oaidl.h>
 #include <oleauto.h>
-#include <windows.h>
 
 #include <string>
 #include <utility>

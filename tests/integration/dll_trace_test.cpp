@@ -1,7 +1,7 @@
 // Loads the built component as a host would, with tracing switched on in the
 // machine's registry, and reads back what it traced from its trace file.
-#include <objbase.h>
 #include <windows.h>
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 

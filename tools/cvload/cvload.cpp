@@ -1,8 +1,8 @@
 // cvload: loads a component DLL the way a host does, calls its exported entry
 // points and unloads it again; prints what each call returned.
 //   cvload PATH_TO_DLL
-#include <objbase.h>
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdio>
 
