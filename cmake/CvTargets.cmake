@@ -60,14 +60,22 @@ function(cv_win32_library name)
 endfunction()
 
 # A GoogleTest program; on Windows builds ctest runs it under Wine.
-#   cv_test(NAME name SOURCES ... LIBS ... [WINDOWS_ONLY] [LOCKS lock...])
+#   cv_test(NAME name SOURCES ... LIBS ... [WINDOWS_ONLY] [TRACED] [LOCKS lock...])
+# TRACED: the tests run with the program's own tracing switched on and read it
+# back (tests/support/traced_test_main.h); implies WINDOWS_ONLY.
 function(cv_test)
-  cmake_parse_arguments(T "WINDOWS_ONLY" "NAME" "SOURCES;LIBS;LOCKS" ${ARGN})
-  if(T_WINDOWS_ONLY AND NOT CV_WINDOWS)
+  cmake_parse_arguments(T "WINDOWS_ONLY;TRACED" "NAME" "SOURCES;LIBS;LOCKS" ${ARGN})
+  if((T_WINDOWS_ONLY OR T_TRACED) AND NOT CV_WINDOWS)
     return()
   endif()
-  add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  if(T_TRACED)
+    add_executable(${T_NAME} ${T_SOURCES} "${CV_ROOT}/tests/support/traced_test_main.cpp")
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} tracereader GTest::gtest)
+    list(APPEND T_LOCKS hklm-tracing)
+  else()
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  endif()
   target_include_directories(${T_NAME} PRIVATE "${CV_ROOT}/src" "${CV_ROOT}" "${CV_ROOT}/tests")
   add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1)
   set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "CV_TEST_DATA=${CV_ROOT}/tests/data"
