@@ -3,8 +3,8 @@
 // undecorated.
 #pragma once
 
-#include <oaidl.h>
 #include <windows.h>
+#include <oaidl.h>
 
 extern "C" {
 

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Lays the suite into a Wine prefix as its installer would, so that the plug-in
+# finds everything where an installed suite keeps it.
+#   install-suite.sh BUILD_DIR PREFIX
+# BUILD_DIR is a win32 build tree, PREFIX the Wine prefix (created when missing).
+# - copies the built suite binaries (every .dll and .exe under BUILD_DIR/suite,
+#   test folders left out) and the plug-in into "C:\Program Files (x86)\corvantis\bin\";
+# - writes into the 32-bit registry view: "BinDir" (Applications\KVX and
+#   Applications), the branding "DLLPath", the product key and the machine default
+#   settings; into the 64-bit view: "CorvantisPath" (and creates that folder);
+# - registers the plug-in with the system's 32-bit regsvr32.
+# Running it again gives the same result. Per-user data is never touched.
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 BUILD_DIR PREFIX" >&2
+  exit 2
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+prefix=$2
+
+product_name="Corvantis Security Suite"
+product_version="5.2.0.118"
+
+bin_win='C:\Program Files (x86)\corvantis\bin\'
+suite_win='C:\Program Files\corvantis\'
+bin_unix="$prefix/drive_c/Program Files (x86)/corvantis/bin"
+suite_unix="$prefix/drive_c/Program Files/corvantis"
+
+say() { echo "[install-suite] $*"; }
+wine_run() { "$here/wine-run.sh" --prefix "$prefix" "$@"; }
+
+# --- what gets installed -------------------------------------------------------
+plugin="$build/src/plugin/CVOnlineIDs.dll"
+files=("$plugin")
+for required in CvoSet/CvoSet.dll CVFPApi/CVFPApi.dll branding/CVBrand.dll; do
+  [ -f "$build/suite/$required" ] || { echo "missing $build/suite/$required (build first)" >&2; exit 1; }
+done
+[ -f "$plugin" ] || { echo "missing $plugin (build first)" >&2; exit 1; }
+while IFS= read -r -d '' file; do
+  files+=("$file")
+done < <(find "$build/suite" \( -name CMakeFiles -o -name tests \) -prune -o -type f \( -name '*.dll' -o -name '*.exe' \) -print0 | sort -z)
+
+# --- registry ------------------------------------------------------------------
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A .reg string: backslashes and quotes escaped.
+reg_sz() { printf '"%s"' "$(printf '%s' "$1" | sed 's/\\/\\\\/g; s/"/\\"/g')"; }
+# A .reg hex value of the given kind (1 = REG_SZ with line breaks, 2 = REG_EXPAND_SZ).
+reg_hex() {
+  local bytes
+  bytes=$(printf '%s' "$2" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ' ' |
+    sed 's/^ //; s/ $//; s/ /,/g')
+  printf 'hex(%s):%s%s00,00' "$1" "$bytes" "${bytes:+,}"
+}
+# Writes a .reg text (UTF-8, LF) as regedit's UTF-16 file with CRLF line ends.
+write_reg() { sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16 >"$1"; }
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+suite_key='HKEY_LOCAL_MACHINE\SOFTWARE\Corvantis'
+write_reg "$work/suite32.reg" <<EOF
+Windows Registry Editor Version 5.00
+
+[$suite_key\\Applications]
+"BinDir"=$(reg_sz "$bin_win")
+
+[$suite_key\\Applications\\KVX]
+"BinDir"=$(reg_sz "$bin_win")
+
+[$suite_key\\Branding\\Common]
+"DLLPath"=$(reg_sz "${bin_win}CVBrand.dll")
+
+[$suite_key\\Products\\$product_name]
+"Version"=$(reg_sz "$product_version")
+
+[$suite_key\\Settings]
+"is_personalmode"="1"
+"alienstorage_dirs"=""
+"bin_dir"=$(reg_sz "$bin_win")
+"cachestorage_dir"=$(reg_hex 2 '%LOCALAPPDATA%\Corvantis\LogonCache\')
+"localstorage_dir"=$(reg_hex 2 '%APPDATA%\Corvantis\Logons\')
+"quicklink_filename"=$(reg_hex 2 '%APPDATA%\Corvantis\QuickLinks.txt')
+"suggested_char_num"="8"
+"suggested_char_types"="3"
+"pwd_share_accts"="1"
+"suggested_maturity"="90"
+"personal_build_version"=$(reg_sz "$product_version")
+"is_oemDell"="-1"
+"is_oemHP"="-1"
+"dashboard_installed_apps"=$(reg_hex 1 $'OnlineIds=5.2.0:01\nIDCard=5.2.0:04')
+"is_sensorstateactive"="-1"
+"helpindexfilename_main_pro"=$(reg_sz "${bin_win}CVHelp.chm")
+"open_security_manager_qa"="Ctrl+Win+72"
+"show_training_prompt_def"="1"
+"show_training_prompt"="1"
+EOF
+write_reg "$work/suite64.reg" <<EOF
+Windows Registry Editor Version 5.00
+
+[$suite_key]
+"CorvantisPath"=$(reg_sz "$suite_win")
+EOF
+
+# The first Wine call also creates the prefix when it is new.
+wine_run reg import "$(windows_path "$work/suite32.reg")" /reg:32
+say "32-bit registry: BinDir, Branding\\Common DLLPath, Products\\$product_name, Settings (19 defaults)"
+wine_run reg import "$(windows_path "$work/suite64.reg")" /reg:64
+say "64-bit registry: CorvantisPath = $suite_win"
+
+# --- files ---------------------------------------------------------------------
+mkdir -p "$bin_unix" "$suite_unix"
+for file in "${files[@]}"; do
+  cp -f "$file" "$bin_unix/"
+  say "copied $(basename "$file") to $bin_win"
+done
+
+# --- registration --------------------------------------------------------------
+if wine_run 'C:\windows\syswow64\regsvr32.exe' /s "${bin_win}CVOnlineIDs.dll"; then
+  say "registered ${bin_win}CVOnlineIDs.dll"
+else
+  say "WARNING: regsvr32 could not register ${bin_win}CVOnlineIDs.dll (exit code $?)"
+fi
+say "done: $prefix"
