@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -246,6 +247,164 @@ TEST_F(PluginHost, RegistrationRoundTripWithRegsvr32) {
   EXPECT_TRUE(
       traced("E CUnregisterComponents::DeleteKeyChain -2147024894 "
              "::RegOpenKeyExW(m_key, path.c_str(), 0, KEY_READ, &key) @"));
+}
+
+constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\Corvantis\\Dashboard";
+constexpr wchar_t kOnlineIds[] = L"SOFTWARE\\Corvantis\\Applications\\OnlineIds";
+constexpr wchar_t kIdCard[] = L"SOFTWARE\\Corvantis\\Applications\\DashBoard\\IDCard";
+
+TEST_F(PluginHost, SecurityStatusFollowsPolicyLocalSwitchAndRating) {
+  register_plugin();
+  struct row_t {
+    int policy;         // -1: none
+    int policy_status;  // record status; 0 = as the library says
+    int disabled;       // DisableStatus, -1: none
+    int rating;         // IDCard_SS, -1: none
+    const char* line;
+  };
+  const row_t rows[] = {
+      {-1, 0, -1, -1, "status: hr=0x00000000 value=0 text=Not available"},
+      {-1, 0, -1, 0, "status: hr=0x00000000 value=0 text=Not available"},
+      {-1, 0, -1, 1,
+       "status: hr=0x00000000 value=2 text=Some of your saved logons use weak passwords"},
+      {-1, 0, -1, 2, "status: hr=0x00000000 value=1 text=Your saved logons are in good shape"},
+      {-1, 0, -1, 3, "status: hr=0x00000000 value=1 text=Your saved logons are in good shape"},
+      {-1, 0, -1, 5, "status: hr=0x00000000 value=1 text=Your saved logons are in good shape"},
+      {3, 0, -1, 3, "status: hr=0x80004001 value=0 text=Not available"},
+      {1, 0, 2, 3, "status: hr=0x80004001 value=0 text=Not available"},
+      {-1, 0, 2, 3, "status: hr=0x80004001 value=0 text=Not available"},
+      // A record whose status fails counts as no policy, even though the call succeeded.
+      {3, static_cast<int>(0x80070005), -1, 2,
+       "status: hr=0x00000000 value=1 text=Your saved logons are in good shape"},
+  };
+  for (const row_t& row : rows) {
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKey);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kOnlineIds);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kIdCard);
+    if (row.policy >= 0)
+      set_dword(HKEY_LOCAL_MACHINE, kPolicyKey, L"EnableOnlineIds", static_cast<DWORD>(row.policy));
+    if (row.policy_status != 0)
+      set_dword(HKEY_LOCAL_MACHINE, kPolicyKey, L"Status_EnableOnlineIds",
+                static_cast<DWORD>(row.policy_status));
+    if (row.disabled >= 0)
+      set_dword(HKEY_LOCAL_MACHINE, kOnlineIds, L"DisableStatus", static_cast<DWORD>(row.disabled));
+    if (row.rating >= 0)
+      set_dword(HKEY_CURRENT_USER, kIdCard, L"IDCard_SS", static_cast<DWORD>(row.rating));
+    const auto result = host(L"status");
+    EXPECT_NE(result.output.find(row.line), std::string::npos)
+        << "policy " << row.policy << " disabled " << row.disabled << " rating " << row.rating
+        << ": " << result.output;
+  }
+  EXPECT_TRUE(traced("E GetGPOSettings -2147024891 "));
+}
+
+TEST_F(PluginHost, DisableStateIsPolicyElseTheLocalChoice) {
+  register_plugin();
+  const std::pair<int, int> cases[][1] = {{{-1, -1}}, {{1, 2}}, {{3, 0}}, {{2, 2}}, {{0, 2}}};
+  const char* expected[] = {"value=0", "value=1", "value=3", "value=2", "value=2"};
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicyKey);
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kOnlineIds);
+    const auto [policy, disabled] = cases[i][0];
+    if (policy >= 0)
+      set_dword(HKEY_LOCAL_MACHINE, kPolicyKey, L"EnableOnlineIds", static_cast<DWORD>(policy));
+    if (disabled >= 0)
+      set_dword(HKEY_LOCAL_MACHINE, kOnlineIds, L"DisableStatus", static_cast<DWORD>(disabled));
+    const auto result = host(L"disable-status");
+    EXPECT_NE(result.output.find(std::string("disable-status: hr=0x00000000 ") + expected[i]),
+              std::string::npos)
+        << result.output;
+  }
+}
+
+TEST_F(PluginHost, PropertiesAndInformation) {
+  register_plugin();
+  std::string dll_path(m_dll.begin(), m_dll.end());
+  const std::pair<const wchar_t*, std::string> cases[] = {
+      {L"property 1", "property 1: hr=0x00000000 vt=8 value=Online IDs"},
+      {L"property 2", "property 2: hr=0x00000000 vt=8 value=" + dll_path + ",119"},
+      {L"property 3", "property 3: hr=0x00000000 vt=8 value=Logon Dashboard"},
+      {L"property 4",
+       "property 4: hr=0x00000000 vt=8 value=Keeps your logons and passwords for web sites and "
+       "programs. Corvantis Security Suite fills them in for you after you sign in to Corvantis "
+       "Security Suite."},
+      {L"property 5", "property 5: hr=0x80070648"},
+      {L"info 0", "info 0: hr=0x00000000 vt=8 value={DFE62CBF-66E7-4101-926B-16EC9DB5CA4F}"},
+      {L"info 1", "info 1: hr=0x80070648 vt=0"},
+  };
+  for (const auto& [arguments, line] : cases) {
+    const auto result = host(arguments);
+    EXPECT_NE(result.output.find(line), std::string::npos) << result.output;
+  }
+  const auto lines = new_trace_lines();
+  const auto has = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  EXPECT_TRUE(has("U CCVHCPages::GetInfo 0 = {DFE62CBF-66E7-4101-926B-16EC9DB5CA4F}[8]"));
+  EXPECT_TRUE(has("U CCVHCPages::GetInfo 1 = [0]"));
+}
+
+TEST_F(PluginHost, DisableLocalSwitchesTheUserConsoleElement) {
+  register_plugin();
+  set_dword(HKEY_CURRENT_USER, kIdCard, L"IDCard_SS", 3);
+  auto result = host(L"disable");
+  EXPECT_NE(result.output.find("disable: hr=0x00000000"), std::string::npos) << result.output;
+  EXPECT_EQ(
+      support::try_get_dword(support::try_open_key(HKEY_LOCAL_MACHINE, kOnlineIds, KEY_READ)->get(),
+                             L"DisableStatus"),
+      2u);
+  EXPECT_FALSE(support::try_get_dword(
+      support::try_open_key(HKEY_CURRENT_USER, kIdCard, KEY_READ)->get(), L"IDCard_SS"));
+  EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, plugin_key(L"UserConsole")));
+  EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, plugin_key(L"DashBoard")));
+
+  // The console no longer finds the plug-in for the user console.
+  EXPECT_EQ(host(L"status").exit_code, 2u);
+
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kOnlineIds);  // enabling creates the key again
+  result = host(L"--element DashBoard enable");
+  EXPECT_NE(result.output.find("enable: hr=0x00000000"), std::string::npos) << result.output;
+  EXPECT_EQ(
+      support::try_get_dword(support::try_open_key(HKEY_LOCAL_MACHINE, kOnlineIds, KEY_READ)->get(),
+                             L"DisableStatus"),
+      0u);
+  EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, plugin_key(L"UserConsole")));
+
+  // Disabling twice: the element is gone already, and that is the result.
+  EXPECT_EQ(host(L"disable").exit_code, 0u);
+  result = host(L"--element DashBoard disable");
+  EXPECT_NE(result.output.find("disable: hr=0x80070002"), std::string::npos) << result.output;
+}
+
+TEST_F(PluginHost, PagesDependOnTheHostKind) {
+  register_plugin();
+  auto result = host(L"pages");
+  EXPECT_NE(result.output.find("pages: hr=0x00000000 count=0"), std::string::npos) << result.output;
+  auto lines = new_trace_lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "U CCVHCPages::AddPages CMainPage: pPage=0x0"),
+            lines.end());
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "U CCVHCPages::AddPages CSettingsPage: pPage=0x0"),
+      lines.end());
+
+  result = host(L"--element DashBoard pages");
+  EXPECT_NE(result.output.find("pages: hr=0x00000000 count=0"), std::string::npos) << result.output;
+  lines = new_trace_lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "U CCVHCPages::AddPages CMainPage: pPage=0x0"),
+            lines.end());
+  EXPECT_EQ(
+      std::find(lines.begin(), lines.end(), "U CCVHCPages::AddPages CSettingsPage: pPage=0x0"),
+      lines.end());
+
+  // Another kind of host, or one that differs in case, gets nothing.
+  for (const wchar_t* kind : {L"--kind userconsole pages", L"--kind Other pages"}) {
+    result = host(kind);
+    EXPECT_NE(result.output.find("pages: hr=0x00000000 count=0"), std::string::npos);
+    EXPECT_TRUE(traced("U CCVHCPages::AddPages host kind"));
+  }
+  // The result is that of the first-view request; a host without a kind fails the call.
+  EXPECT_NE(host(L"--no-first-view pages").output.find("pages: hr=0x80070057"), std::string::npos);
+  EXPECT_NE(host(L"--no-kind pages").output.find("pages: hr=0x80004005"), std::string::npos);
 }
 
 }  // namespace
