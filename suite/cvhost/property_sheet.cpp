@@ -1,0 +1,215 @@
+#include "property_sheet.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "output.h"
+#include "support/unique_any.h"
+
+namespace cvhost {
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"Security Console";
+constexpr UINT_PTR kCloseTimer = 1;
+// When a page vetoes the cancel, the sheet is taken down this much later.
+constexpr UINT_PTR kForceCloseTimer = 2;
+constexpr UINT kForceCloseDelayMs = 2000;
+
+using unique_window = support::unique_any<HWND, decltype(&::DestroyWindow), ::DestroyWindow>;
+using unique_dc = support::unique_any<HDC, decltype(&::DeleteDC), ::DeleteDC>;
+using unique_bitmap = support::unique_any<HBITMAP, decltype(&::DeleteObject), ::DeleteObject>;
+
+// Offset of a window's client area from the picture's origin (the top-left
+// corner of the top-level window).
+POINT client_origin(HWND window, const RECT& top) {
+  POINT origin{0, 0};
+  ::ClientToScreen(window, &origin);
+  return {origin.x - top.left, origin.y - top.top};
+}
+
+// The frame of the top-level window: its border and caption.
+void paint_frame(HWND window, const RECT& top, HDC dc) {
+  RECT frame{0, 0, top.right - top.left, top.bottom - top.top};
+  ::FillRect(dc, &frame, ::GetSysColorBrush(COLOR_BTNFACE));
+  ::DrawEdge(dc, &frame, EDGE_RAISED, BF_RECT);
+  const POINT client = client_origin(window, top);
+  RECT caption{client.x, client.x, frame.right - client.x,
+               client.y - ::GetSystemMetrics(SM_CYEDGE)};
+  if (caption.bottom > caption.top)
+    ::DrawCaption(window, dc, &caption, DC_ACTIVE | DC_TEXT | DC_GRADIENT);
+}
+
+// Paints the client area of a window, then its visible children, into dc.
+// Every window paints itself (WM_PRINTCLIENT) into a bitmap of its own at the
+// origin, which is then copied to its place: controls paint correctly only
+// into a device context whose origin is theirs, and no screen is needed.
+void paint_tree(HWND window, const RECT& top, HDC dc) {
+  RECT client{};
+  ::GetClientRect(window, &client);
+  const POINT at = client_origin(window, top);
+  if (client.right > 0 && client.bottom > 0) {
+    const unique_dc own(::CreateCompatibleDC(dc));
+    const unique_bitmap bitmap(::CreateCompatibleBitmap(dc, client.right, client.bottom));
+    if (own && bitmap) {
+      const HGDIOBJ previous = ::SelectObject(own.get(), bitmap.get());
+      ::FillRect(own.get(), &client, ::GetSysColorBrush(COLOR_BTNFACE));
+      ::SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(own.get()), 0);
+      ::SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(own.get()),
+                     PRF_CLIENT | PRF_ERASEBKGND);
+      ::BitBlt(dc, at.x, at.y, client.right, client.bottom, own.get(), 0, 0, SRCCOPY);
+      ::SelectObject(own.get(), previous);
+    }
+  }
+  // Borders of the children, which their own painting leaves out.
+  const LONG_PTR ex_style = ::GetWindowLongPtrW(window, GWL_EXSTYLE);
+  if (::GetParent(window) != nullptr && (ex_style & WS_EX_CLIENTEDGE)) {
+    RECT rect{};
+    ::GetWindowRect(window, &rect);
+    ::OffsetRect(&rect, -top.left, -top.top);
+    ::DrawEdge(dc, &rect, EDGE_SUNKEN, BF_RECT);
+  }
+  // Children from the bottom of the z-order up, so the top ones end up in front.
+  for (HWND child = ::GetWindow(::GetWindow(window, GW_CHILD), GW_HWNDLAST); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDPREV)) {
+    if (::IsWindowVisible(child))
+      paint_tree(child, top, dc);
+  }
+}
+
+// A picture of the window (frame included) as a 24-bit bottom-up .bmp file.
+void save_screenshot(HWND window, const std::wstring& path) {
+  RECT rect{};
+  ::GetWindowRect(window, &rect);
+  const LONG width = rect.right - rect.left;
+  const LONG height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0)
+    throw host_error(kExitFile, "the sheet has no size to take a picture of");
+
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+  const DWORD image_size = stride * static_cast<DWORD>(height);
+
+  const HDC screen = ::GetDC(nullptr);
+  const support::scope_exit release_screen([screen] { ::ReleaseDC(nullptr, screen); });
+  const unique_dc memory(::CreateCompatibleDC(screen));
+  void* bits = nullptr;
+  const unique_bitmap bitmap(::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!memory || !bitmap || bits == nullptr)
+    throw host_error(kExitFile, "cannot make a bitmap for the picture");
+  const HGDIOBJ previous = ::SelectObject(memory.get(), bitmap.get());
+  paint_frame(window, rect, memory.get());
+  paint_tree(window, rect, memory.get());
+  ::GdiFlush();
+  ::SelectObject(memory.get(), previous);
+
+  BITMAPFILEHEADER header{};
+  header.bfType = 0x4D42;  // "BM"
+  header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+  header.bfSize = header.bfOffBits + image_size;
+  const support::unique_file file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  const bool ok =
+      file && ::WriteFile(file.get(), &header, sizeof header, &written, nullptr) &&
+      ::WriteFile(file.get(), &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
+      ::WriteFile(file.get(), bits, image_size, &written, nullptr);
+  if (!ok) {
+    const DWORD error = ::GetLastError();
+    throw host_error(kExitFile, "cannot write " + utf8(path) + ": error " + std::to_string(error) +
+                                    " " + error_text(error));
+  }
+  print_result("show: screenshot width=" + std::to_string(width) +
+               " height=" + std::to_string(height));
+}
+
+std::wstring window_text(HWND window) {
+  wchar_t text[256] = {};
+  ::GetWindowTextW(window, text, 256);
+  return text;
+}
+
+}  // namespace
+
+int show_property_sheet(std::vector<received_page_t>& pages, const options_t& options) {
+  std::vector<HPROPSHEETPAGE> handles;
+  handles.reserve(pages.size());
+  for (received_page_t& page : pages)
+    handles.push_back(page.page.get());
+
+  PROPSHEETHEADERW header{};
+  header.dwSize = sizeof header;
+  header.dwFlags = PSH_MODELESS;
+  header.hwndParent = nullptr;
+  header.hInstance = ::GetModuleHandleW(nullptr);
+  header.pszCaption = kCaption;
+  header.nPages = static_cast<UINT>(handles.size());
+  header.nStartPage = 0;
+  header.phpage = handles.data();
+
+  // From here on the sheet owns the pages.
+  for (received_page_t& page : pages)
+    page.page.release();
+  const INT_PTR created = ::PropertySheetW(&header);
+  if (created == 0 || created == -1) {
+    const DWORD error = ::GetLastError();
+    print_message("cannot create the property sheet: error " + std::to_string(error) + " " +
+                  error_text(error));
+    return kExitCallFailed;
+  }
+  unique_window sheet(reinterpret_cast<HWND>(created));
+  const HWND tabs = PropSheet_GetTabControl(sheet.get());
+  print_result("show: shown pages=" + std::to_string(tabs ? TabCtrl_GetItemCount(tabs) : 0) +
+               " caption=" + utf8(window_text(sheet.get())));
+
+  if (options.close_after_ms)
+    ::SetTimer(sheet.get(), kCloseTimer, *options.close_after_ms, nullptr);
+
+  int exit_code = kExitOk;
+  MSG message{};
+  while (PropSheet_GetCurrentPageHwnd(sheet.get()) != nullptr) {
+    const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) {
+      ::PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
+    if (got == -1)
+      break;
+    if (message.message == WM_TIMER && message.hwnd == sheet.get()) {
+      if (message.wParam == kCloseTimer) {
+        ::KillTimer(sheet.get(), kCloseTimer);
+        if (options.screenshot) {
+          try {
+            save_screenshot(sheet.get(), *options.screenshot);
+          } catch (const host_error& error) {
+            print_message(error.message());
+            exit_code = error.exit_code();
+          }
+        }
+        ::SetTimer(sheet.get(), kForceCloseTimer, kForceCloseDelayMs, nullptr);
+        PropSheet_PressButton(sheet.get(), PSBTN_CANCEL);
+        continue;
+      }
+      if (message.wParam == kForceCloseTimer) {
+        print_message("note: a page kept the sheet open; closing it anyway");
+        break;
+      }
+    }
+    if (!PropSheet_IsDialogMessage(sheet.get(), &message)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+  sheet.reset();
+  print_result("show: closed");
+  return exit_code;
+}
+
+}  // namespace cvhost

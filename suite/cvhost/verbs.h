@@ -1,0 +1,25 @@
+// The verbs of the console host: each asks the plug-in object one thing and
+// prints the answer.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "com_values.h"
+#include "options.h"
+
+namespace cvhost {
+
+// Reads the file a restore hands over; throws host_error (kExitFile). Done
+// before the plug-in is loaded.
+std::vector<BYTE> read_restore_file(const std::wstring& path);
+
+// Runs the verb of the options against the plug-in object and returns the exit
+// code. Throws host_error when the object lacks the verb's interface.
+int run_verb(const options_t& options,
+             const com_ptr<IUnknown>& object,
+             HMODULE plugin_module,
+             const std::vector<BYTE>& restore_data);
+
+}  // namespace cvhost
