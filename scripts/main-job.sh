@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The main job: installs what is needed, builds, loads the component in Wine with
-# tracing switched on and prints the decoded trace it wrote.
+# The main job: installs what is needed, builds, installs the suite stand-ins into
+# a Wine prefix of its own, and runs the console host with the dashboard plug-in:
+# its status and information, then its pages in a real window under Xvfb (saving
+# a screenshot). Prints the plug-in's decoded trace at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -10,22 +12,49 @@ cmake --preset win32
 cmake --build --preset win32
 
 build="$root/build/win32"
-prefix="$build/wineprefix"
+prefix="$build/demo-prefix"
+out="$root/out"
+mkdir -p "$out"
 run() { "$root/scripts/wine-run.sh" --prefix "$prefix" "$@"; }
 
-# Tracing on for every component, one file per process, in a folder of the prefix.
+bash scripts/install-suite.sh "$build" "$prefix"
+
+# Tracing on for the suite's processes, one file per process.
 trace_dir="$prefix/drive_c/cvtrace"
 rm -rf "$trace_dir" && mkdir -p "$trace_dir"
 key='HKLM\SOFTWARE\Corvantis\Tracing'
 run reg add "$key" /reg:32 /v DoTrace /t REG_DWORD /d 1 /f >/dev/null
-run reg add "$key" /reg:32 /v TraceToFile /t REG_DWORD /d 1 /f >/dev/null
-run reg add "$key" /reg:32 /v NewFileAlways /t REG_DWORD /d 1 /f >/dev/null
 run reg add "$key" /reg:32 /v TracePath /t REG_SZ /d 'C:\cvtrace' /f >/dev/null
 
-cp "$build/src/plugin/CVOnlineIDs.dll" "$build/tools/"
-run "$build/tools/cvload.exe" 'CVOnlineIDs.dll'
+host='C:\Program Files (x86)\corvantis\bin\cvhost.exe'
+echo "== the console asks the plug-in"
+run "$host" status || true
+run "$host" disable-status || true
+run "$host" info 0 || true
+for id in 1 2 3 4; do run "$host" property $id || true; done
+run "$host" pages || true
 
+echo "== the dashboard in the console (Xvfb)"
+display=:77
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true' EXIT
+sleep 1
+shot="$out/console.bmp"
+rm -f "$shot"
+if DISPLAY=$display CV_WINE_X11=1 run "$host" show --close-after 4000 --screenshot 'Z:'"${shot//\//\\}"; then
+  convert "$shot" "$out/console.png" 2>/dev/null && echo "screenshot: $out/console.png"
+else
+  echo "(the console had no pages to show)"
+fi
+# Close the prefix's X11 desktop before its display goes; the next run without
+# CV_WINE_X11 switches the prefix back to the headless driver.
+WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+kill $xvfb 2>/dev/null || true
+
+echo "== the plug-in's trace"
 for file in "$trace_dir"/*.trc3; do
-  echo "== $(basename "$file")"
-  run "$build/tools/tracereader/cvtrace.exe" --header "C:\\cvtrace\\$(basename "$file")" 2>&1 | tr -d '\r' || true
+  [ -e "$file" ] || continue
+  echo "-- $(basename "$file")"
+  run "$build/tools/tracereader/cvtrace.exe" "C:\\cvtrace\\$(basename "$file")" 2>&1 | tr -d '\r' || true
 done

@@ -19,6 +19,12 @@ bool running_under_wow64() {
   return fn != nullptr && fn(::GetCurrentProcess(), &wow64) && wow64;
 }
 
+void append_line(const std::wstring& file,
+                 const wchar_t* root,
+                 const wchar_t* path,
+                 unsigned flags,
+                 const std::optional<std::wstring>& valueName);
+
 }  // namespace
 
 std::wstring corvantis_path() {
@@ -41,7 +47,21 @@ void AddCleanupLine(const wchar_t* root,
   if (!file.empty() && file.back() != L'\\')
     file += L'\\';
   file += L"Cleanup.txt";
+  try {
+    append_line(file, root, path, flags, valueName);
+  } catch (const support::hresult_error& e) {
+    tracecore::trace_error(file.c_str(), e.code());
+    throw;
+  }
+}
 
+namespace {
+
+void append_line(const std::wstring& file,
+                 const wchar_t* root,
+                 const wchar_t* path,
+                 unsigned flags,
+                 const std::optional<std::wstring>& valueName) {
   support::unique_file handle(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   THROW_LAST_ERROR_IF(!handle);
@@ -65,5 +85,7 @@ void AddCleanupLine(const wchar_t* root,
                                    static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written,
                                    nullptr));
 }
+
+}  // namespace
 
 }  // namespace plugin

@@ -6,7 +6,6 @@
 #include "plugin/cleanup_list.h"
 #include "plugin/module.h"
 #include "plugin/registrar.h"
-#include "support/hresult.h"
 #include "tracing/trace.h"
 
 namespace {
@@ -96,8 +95,8 @@ extern "C" HRESULT WINAPI DllUnregisterServer() {
           item.root, item.path, item.flags,
           item.value_name ? std::optional<std::wstring>(item.value_name) : std::nullopt);
     } catch (...) {
-      // The uninstaller's list is a courtesy: unregistering goes on without it.
-      support::result_from_caught_exception();
+      // Traced where it failed. The uninstaller's list is a courtesy:
+      // unregistering goes on without it.
     }
   }
   CVHC_SDK::CUnregisterComponents unregistrar;

@@ -24,6 +24,15 @@ constexpr wchar_t kDashBoardUser[] = L"SOFTWARE\\Corvantis\\Applications\\DashBo
 constexpr wchar_t kPlugins[] = L"SOFTWARE\\Corvantis\\CVHC\\Plugins";
 const std::wstring kClassKey = CVONLINEIDSLib::kCCVHCPagesClsidText;
 
+std::string utf8(const std::wstring& text) {
+  const int length =
+      ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), length, nullptr, nullptr);
+  out.resize(static_cast<std::size_t>(length - 1));
+  return out;
+}
+
 std::wstring exe_folder() {
   wchar_t path[MAX_PATH];
   const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -405,6 +414,28 @@ TEST_F(PluginHost, PagesDependOnTheHostKind) {
   // The result is that of the first-view request; a host without a kind fails the call.
   EXPECT_NE(host(L"--no-first-view pages").output.find("pages: hr=0x80070057"), std::string::npos);
   EXPECT_NE(host(L"--no-kind pages").output.find("pages: hr=0x80004005"), std::string::npos);
+}
+
+TEST_F(PluginHost, MissingPolicyLibraryWrongTypesAndReadOnlyCleanupList) {
+  register_plugin();
+  // The suite's binary folder without the platform library: no policy, traced.
+  set_string(HKEY_LOCAL_MACHINE, std::wstring(kCorvantis) + L"\\Applications\\KVX", L"BinDir",
+             m_folder);
+  // A rating of the wrong type counts as none.
+  set_string(HKEY_CURRENT_USER, kIdCard, L"IDCard_SS", L"3");
+  auto result = host(L"status");
+  EXPECT_NE(result.output.find("status: hr=0x00000000 value=0 text=Not available"),
+            std::string::npos)
+      << result.output;
+  EXPECT_TRUE(traced("E GetGPOSettings -2147024770 "));  // 0x8007007E: module not found
+
+  // A clean-up list that can't be written doesn't stop unregistering. (A folder
+  // in its place: a read-only file is writable for the root user Wine runs as.)
+  ::CreateDirectoryW((m_folder + L"Cleanup.txt").c_str(), nullptr);
+  EXPECT_EQ(regsvr32(L"/u").exit_code, 0u);
+  ::RemoveDirectoryW((m_folder + L"Cleanup.txt").c_str());
+  EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, plugin_key(L"UserConsole")));
+  EXPECT_TRUE(traced("E AddCleanupLine -2147024891 " + utf8(m_folder) + "Cleanup.txt"));  // denied
 }
 
 }  // namespace
