@@ -1,5 +1,5 @@
-// The console host's plug-in keys: HKLM\SOFTWARE\Corvantis\CVHC\Plugins\
-// <element>\<class id> with the module path as default value.
+// The console host's plug-in keys: under HKLM "SOFTWARE\Corvantis\CVHC\Plugins",
+// "<element>\<class id>" with the module path as its default value.
 #pragma once
 
 #include <windows.h>
