@@ -1,0 +1,340 @@
+// Obfuscation of secrets through the real CryptoAPI and data protection: round
+// trips, the envelope's layout and key, malformed envelopes, the provider check.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "crypto/crypt_blob.h"
+#include "crypto/crypt_context.h"
+#include "crypto/obfuscated_text.h"
+#include "crypto/portable/obfuscation_cipher.h"
+#include "tests/support/traced_test_main.h"
+
+namespace crypto {
+namespace {
+
+using bytes_t = std::vector<std::uint8_t>;
+
+bytes_t random_bytes(std::size_t size, std::mt19937& random) {
+  bytes_t data(size);
+  for (auto& b : data)
+    b = static_cast<std::uint8_t>(random());
+  return data;
+}
+
+template <typename Blob>
+bytes_t bytes_of(const Blob& blob) {
+  return bytes_t(blob.Data(), blob.Data() + blob.Size());
+}
+
+// DER written by hand: tag, definite length, content.
+bytes_t der(std::uint8_t tag, const bytes_t& content) {
+  bytes_t out{tag};
+  const std::size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<std::uint8_t>(n));
+  } else if (n < 0x100) {
+    out.insert(out.end(), {0x81, static_cast<std::uint8_t>(n)});
+  } else {
+    out.insert(out.end(), {0x82, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)});
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+bytes_t cat(const bytes_t& a, const bytes_t& b) {
+  bytes_t out = a;
+  out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+const bytes_t kMagic = {'C', 'V', 'O', 'A'};
+bytes_t octets(const bytes_t& b) {
+  return der(0x04, b);
+}
+bytes_t sequence(const bytes_t& elements) {
+  return der(0x30, elements);
+}
+bytes_t envelope_of(const bytes_t& format, const bytes_t& iv, const bytes_t& enciphered) {
+  return cat(kMagic, sequence(cat(format, octets(sequence(cat(octets(iv), octets(enciphered)))))));
+}
+const bytes_t kFormat4 = {0x02, 0x01, 0x04};
+
+// Reads one DER element at `at`: checks its tag, returns its content.
+bytes_t read_element(const bytes_t& data, std::size_t& at, std::uint8_t tag) {
+  EXPECT_LT(at + 1, data.size());
+  EXPECT_EQ(data[at], tag);
+  std::size_t length = data[at + 1];
+  at += 2;
+  if (length & 0x80) {
+    const std::size_t count = length & 0x7F;
+    length = 0;
+    for (std::size_t i = 0; i < count; ++i)
+      length = length << 8 | data[at++];
+  }
+  EXPECT_LE(at + length, data.size());
+  const bytes_t content(data.begin() + at, data.begin() + at + length);
+  at += length;
+  return content;
+}
+
+// The key, worked out here from its definition: MD5 over the DER time of this
+// process's creation and the master key identifier of a protected byte.
+cipher_key_t expected_key() {
+  HCRYPTPROV provider = 0;
+  EXPECT_TRUE(
+      ::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+  HCRYPTHASH hash = 0;
+  EXPECT_TRUE(::CryptCreateHash(provider, CALG_MD5, 0, 0, &hash));
+  FILETIME created, exited, kernel, user;
+  ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+  BYTE time[64];
+  DWORD time_size = sizeof time;
+  EXPECT_TRUE(
+      ::CryptEncodeObject(X509_ASN_ENCODING, X509_CHOICE_OF_TIME, &created, time, &time_size));
+  ::CryptHashData(hash, time, time_size, 0);
+  BYTE one = 1;
+  DATA_BLOB in{1, &one}, out{};
+  EXPECT_TRUE(::CryptProtectData(&in, L"", nullptr, nullptr, nullptr, 5, &out));
+  EXPECT_GE(out.cbData, 40u);
+  ::CryptHashData(hash, out.pbData + 24, 16, 0);
+  ::LocalFree(out.pbData);
+  BYTE digest[16];
+  DWORD digest_size = sizeof digest;
+  ::CryptGetHashParam(hash, HP_HASHVAL, digest, &digest_size, 0);
+  ::CryptDestroyHash(hash);
+  ::CryptReleaseContext(provider, 0);
+  return {digest[0], digest[1], digest[2], digest[3]};
+}
+
+bool traced_bad_data(const std::vector<std::string>& lines) {
+  return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.find("CCryptBlob::Deobfuscate bad data") != std::string::npos;
+  });
+}
+
+TEST(ProviderCheck, RunsOncePerProcess) {
+  // The first context of the process ran the check (in this test or an earlier
+  // one); nothing later repeats its work.
+  std::mt19937 random(1);
+  for (int i = 0; i < 5; ++i) {
+    CHeapCryptBlob envelope;
+    const bytes_t plain = random_bytes(10, random);
+    ASSERT_EQ(envelope.Obfuscate(plain.data(), 10), S_OK);
+  }
+  CCryptContext context;
+  context.Acquire();
+  EXPECT_EQ(detail::provider_check_runs(), 1);
+  const auto trace = testsupport::read_own_trace();
+  const auto starts = std::count_if(trace.entries.begin(), trace.entries.end(), [](const auto& e) {
+    return e.function == "CCryptContext::CheckProvider" && e.text == "Start...";
+  });
+  EXPECT_EQ(starts, 1);
+
+  // Called again, it traces its frame but finds the work done.
+  testsupport::new_trace_lines();
+  CCryptContext::CheckProvider();
+  const std::vector<std::string> lines = testsupport::new_trace_lines();
+  const std::vector<std::string> expected = {
+      "> CCryptContext::CheckProvider CCryptContext::CheckProvider",
+      "U CCryptContext::CheckProvider Start...", "U CCryptContext::CheckProvider Finished...",
+      "< CCryptContext::CheckProvider "};
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(detail::provider_check_runs(), 1);
+}
+
+TEST(CryptContext, AcquiresTheEnhancedProvider) {
+  CCryptContext context;
+  context.Acquire();
+  ASSERT_NE(context.Get(), 0u);
+  EXPECT_TRUE(context.TriesEnhanced());
+  char name[128] = {};
+  DWORD size = sizeof name;
+  ASSERT_TRUE(::CryptGetProvParam(context.Get(), PP_NAME, reinterpret_cast<BYTE*>(name), &size, 0));
+  EXPECT_STREQ(name, "Microsoft Enhanced Cryptographic Provider v1.0");
+  context.Release();
+  EXPECT_EQ(context.Get(), 0u);
+}
+
+TEST(Obfuscation, RoundTripsEveryLengthUpTo100) {
+  std::mt19937 random(2);
+  for (std::size_t length = 0; length <= 100; ++length) {
+    SCOPED_TRACE(length);
+    const bytes_t plain = random_bytes(length, random);
+    CHeapCryptBlob envelope;
+    ASSERT_EQ(envelope.Obfuscate(plain.data(), static_cast<DWORD>(length)), S_OK);
+    EXPECT_NE(bytes_of(envelope), plain);
+    CComCryptBlob back;
+    ASSERT_EQ(back.Deobfuscate(envelope.Data(), envelope.Size()), S_OK);
+    EXPECT_EQ(bytes_of(back), plain);
+
+    std::wstring text;
+    ASSERT_EQ(ObfuscateToText(plain.data(), static_cast<DWORD>(length), text), S_OK);
+    EXPECT_EQ(text.find_first_not_of(
+                  L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
+              std::wstring::npos);
+    CHeapCryptBlob from_text;
+    ASSERT_EQ(DeobfuscateFromText(text, from_text), S_OK);
+    EXPECT_EQ(bytes_of(from_text), plain);
+  }
+}
+
+TEST(Obfuscation, WideSecretsRoundTripAsZeroTerminatedText) {
+  for (const std::wstring& secret :
+       {std::wstring(), std::wstring(L"p"), std::wstring(L"p\x00E4sswort \x20AC \xD834\xDD1E"),
+        std::wstring(L"with\0zero", 9), std::wstring(300, L'x')}) {
+    std::wstring text;
+    ASSERT_EQ(ObfuscateToText(secret, text), S_OK);
+    _auto_heap_mem<wchar_t> plain;
+    ASSERT_EQ(DeobfuscateFromText(text, plain), S_OK);
+    ASSERT_EQ(plain.size(), secret.size() + 1);
+    EXPECT_EQ(std::wstring(plain.get(), secret.size()), secret);
+    EXPECT_EQ(plain[secret.size()], L'\0');
+  }
+  // Three bytes are no whole number of code units.
+  std::wstring text;
+  ASSERT_EQ(ObfuscateToText(reinterpret_cast<const BYTE*>("abc"), 3, text), S_OK);
+  _auto_heap_mem<wchar_t> plain;
+  EXPECT_EQ(DeobfuscateFromText(text, plain), NTE_BAD_DATA);
+  EXPECT_TRUE(plain.empty());
+}
+
+TEST(Obfuscation, TwoObfuscationsOfTheSameTextDiffer) {
+  const std::wstring secret = L"correct horse battery staple";
+  std::wstring first, second;
+  ASSERT_EQ(ObfuscateToText(secret, first), S_OK);
+  ASSERT_EQ(ObfuscateToText(secret, second), S_OK);
+  EXPECT_NE(first, second);
+  for (const auto& text : {first, second}) {
+    _auto_heap_mem<wchar_t> plain;
+    ASSERT_EQ(DeobfuscateFromText(text, plain), S_OK);
+    EXPECT_EQ(std::wstring(plain.get()), secret);
+  }
+}
+
+TEST(Obfuscation, EnvelopeLayoutAndKey) {
+  const bytes_t plain = {'s', 'e', 'c', 'r', 'e', 't', '!', '1', '2', '3', '4'};
+  CHeapCryptBlob envelope;
+  ASSERT_EQ(envelope.Obfuscate(plain.data(), static_cast<DWORD>(plain.size())), S_OK);
+  const bytes_t bytes = bytes_of(envelope);
+  ASSERT_GT(bytes.size(), 4u);
+  EXPECT_EQ(bytes_t(bytes.begin(), bytes.begin() + 4), kMagic);
+
+  std::size_t at = 4;
+  const bytes_t outer = read_element(bytes, at, 0x30);
+  EXPECT_EQ(at, bytes.size());
+  std::size_t in_outer = 0;
+  EXPECT_EQ(read_element(outer, in_outer, 0x02), bytes_t{4});
+  const bytes_t body = read_element(outer, in_outer, 0x04);
+  EXPECT_EQ(in_outer, outer.size());
+  std::size_t in_body = 0;
+  const bytes_t inner = read_element(body, in_body, 0x30);
+  std::size_t in_inner = 0;
+  const bytes_t iv = read_element(inner, in_inner, 0x04);
+  const bytes_t enciphered = read_element(inner, in_inner, 0x04);
+  EXPECT_EQ(in_inner, inner.size());
+  ASSERT_EQ(iv.size(), 8u);
+  ASSERT_EQ(enciphered.size(), plain.size());
+
+  // The process's key, derived independently, deciphers the bytes.
+  const cipher_key_t key = expected_key();
+  EXPECT_EQ(obfuscation_key_t().key(), key);
+  bytes_t deciphered(enciphered.size());
+  cipher_block_t state;
+  std::copy(iv.begin(), iv.end(), state.begin());
+  cfb64_decipher(key, state, enciphered.data(), deciphered.data(), enciphered.size());
+  EXPECT_EQ(deciphered, plain);
+}
+
+TEST(Obfuscation, EnvelopesWrittenByHandDeobfuscate) {
+  // Any layout of the same DER fields is read, including long-form lengths.
+  std::mt19937 random(3);
+  const cipher_key_t key = expected_key();
+  for (std::size_t length : {0u, 1u, 8u, 127u, 200u, 300u}) {
+    SCOPED_TRACE(length);
+    const bytes_t plain = random_bytes(length, random);
+    const bytes_t iv = random_bytes(8, random);
+    cipher_block_t state;
+    std::copy(iv.begin(), iv.end(), state.begin());
+    bytes_t enciphered(length);
+    cfb64_encipher(key, state, plain.data(), enciphered.data(), length);
+    const bytes_t envelope = envelope_of(kFormat4, iv, enciphered);
+    CHeapCryptBlob back;
+    ASSERT_EQ(back.Deobfuscate(envelope.data(), static_cast<DWORD>(envelope.size())), S_OK);
+    EXPECT_EQ(bytes_of(back), plain);
+  }
+}
+
+TEST(Obfuscation, MalformedEnvelopesAreBadData) {
+  const bytes_t iv(8, 0x11), data = {1, 2, 3};
+  const bytes_t good = envelope_of(kFormat4, iv, data);
+  const bytes_t good_body = cat(kFormat4, octets(sequence(cat(octets(iv), octets(data)))));
+  struct case_t {
+    const char* name;
+    bytes_t envelope;
+  };
+  std::vector<case_t> cases = {
+      {"empty", {}},
+      {"short magic", {'C', 'V', 'O'}},
+      {"magic only", kMagic},
+      {"other magic", cat({'C', 'V', 'O', 'B'}, bytes_t(good.begin() + 4, good.end()))},
+      {"no sequence", cat(kMagic, octets(good_body))},
+      {"format 3", envelope_of({0x02, 0x01, 0x03}, iv, data)},
+      {"format 5", envelope_of({0x02, 0x01, 0x05}, iv, data)},
+      {"format 260", envelope_of({0x02, 0x02, 0x01, 0x04}, iv, data)},
+      {"format as octets", envelope_of(octets({4}), iv, data)},
+      {"one element", cat(kMagic, sequence(kFormat4))},
+      {"three elements", cat(kMagic, sequence(cat(good_body, octets(data))))},
+      {"body not octets",
+       cat(kMagic, sequence(cat(kFormat4, sequence(cat(octets(iv), octets(data))))))},
+      {"body not a sequence", cat(kMagic, sequence(cat(kFormat4, octets(octets(iv)))))},
+      {"inner one element", cat(kMagic, sequence(cat(kFormat4, octets(sequence(octets(iv))))))},
+      {"inner three elements",
+       cat(kMagic, sequence(cat(kFormat4, octets(sequence(cat(cat(octets(iv), octets(data)),
+                                                              octets(data)))))))},
+      {"iv of 7 bytes", envelope_of(kFormat4, bytes_t(7, 1), data)},
+      {"iv of 9 bytes", envelope_of(kFormat4, bytes_t(9, 1), data)},
+      {"data not octets",
+       cat(kMagic, sequence(cat(kFormat4, octets(sequence(cat(octets(iv), kFormat4))))))},
+      {"huge length", cat(kMagic, {0x30, 0x84, 0x7F, 0xFF, 0xFF, 0xFF, 0x02, 0x01, 0x04})},
+      {"trailing byte", cat(good, {0x00})},
+      {"indefinite length", cat(kMagic, {0x30, 0x80, 0x02, 0x01, 0x04, 0x00, 0x00})},
+  };
+  // Every truncation of a good envelope.
+  for (std::size_t n = 0; n < good.size(); ++n)
+    cases.push_back({"truncated", bytes_t(good.begin(), good.begin() + n)});
+  // Random bytes after the magic.
+  std::mt19937 random(4);
+  for (int i = 0; i < 200; ++i)
+    cases.push_back({"random", cat(kMagic, random_bytes(random() % 40, random))});
+
+  testsupport::new_trace_lines();
+  const bytes_t before = {9, 9, 9};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.name << " " << testing::PrintToString(c.envelope));
+    CHeapCryptBlob plain;
+    plain.Assign(before.data(), static_cast<DWORD>(before.size()));
+    const HRESULT hr = plain.Deobfuscate(c.envelope.data(), static_cast<DWORD>(c.envelope.size()));
+    if (std::string(c.name) == "random" && hr == S_OK)
+      continue;  // random bytes may happen to form a valid envelope
+    EXPECT_EQ(hr, NTE_BAD_DATA);
+    EXPECT_EQ(bytes_of(plain), before);
+    EXPECT_TRUE(traced_bad_data(testsupport::new_trace_lines()));
+  }
+}
+
+TEST(Obfuscation, TextThatIsNoEnvelopeFails) {
+  CHeapCryptBlob plain;
+  EXPECT_EQ(DeobfuscateFromText(L"YW*j", plain), HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+  EXPECT_EQ(DeobfuscateFromText(L"YWJj", plain), NTE_BAD_DATA);  // "abc"
+  EXPECT_EQ(DeobfuscateFromText(L"", plain), NTE_BAD_DATA);
+  EXPECT_EQ(plain.Size(), 0u);
+}
+
+}  // namespace
+}  // namespace crypto
