@@ -1,0 +1,1 @@
+target_link_libraries(templates_portable PUBLIC cv_expat)

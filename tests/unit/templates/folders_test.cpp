@@ -1,0 +1,468 @@
+// The template storage folders under Wine: well-known folders from the
+// environment and the registry, folder creation, folder validation against
+// real drive types and network shares, the folder list built from settings of
+// the test's own, enumeration, and the collection of every template that loads.
+// Trace lines are read back from the program's own trace file.
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "folders_test_support.h"
+#include "support/unique_any.h"
+#include "templates/template_folders.h"
+#include "tests/support/traced_test_main.h"
+
+namespace templates {
+namespace {
+
+using folderstest::scoped_drive;
+using folderstest::scoped_share;
+using folderstest::scratch_folder;
+using folderstest::write_file;
+
+std::map<std::wstring, std::wstring> g_settings;
+
+HRESULT WINAPI fake_query(SETTINGS_QUERY_REQUEST* request) {
+  const std::wstring name(request->name, ::SysStringLen(request->name));
+  const auto it = g_settings.find(name);
+  if (it == g_settings.end())
+    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  *request->result = ::SysAllocString(it->second.c_str());
+  return S_OK;
+}
+
+const plugin::settings_api_t kSettings{nullptr, fake_query, nullptr};
+
+std::string utf8(const std::wstring& text) {
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string result(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), result.data(),
+                        size, nullptr, nullptr);
+  return result;
+}
+
+// What was traced since the last call, without the scope entries and exits.
+std::vector<std::string> traced() {
+  std::vector<std::string> lines;
+  for (auto& line : testsupport::new_trace_lines()) {
+    if (line[0] != '>' && line[0] != '<')
+      lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+bool exists_as_folder(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::wstring> names_of(const file_entry_set_t& files) {
+  std::vector<std::wstring> names;
+  for (const auto& file : files)
+    names.push_back(file.full_path() + (file.alien ? L" alien" : L""));
+  return names;
+}
+
+// Sets environment variables for one test and puts the old values back.
+class scoped_environment {
+ public:
+  ~scoped_environment() {
+    for (const auto& [name, value] : m_saved)
+      ::SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+  }
+  void set(const wchar_t* name, const wchar_t* value) {
+    if (m_saved.find(name) == m_saved.end()) {
+      wchar_t old[MAX_PATH * 2];
+      const DWORD length = ::GetEnvironmentVariableW(name, old, MAX_PATH * 2);
+      m_saved[name] = length ? std::optional<std::wstring>(old) : std::nullopt;
+    }
+    ::SetEnvironmentVariableW(name, value);
+  }
+
+ private:
+  std::map<std::wstring, std::optional<std::wstring>> m_saved;
+};
+
+// A stand-in for HKEY_LOCAL_MACHINE: HKCU\Software\CVTests\folders_<pid>.
+class scoped_machine_root {
+ public:
+  scoped_machine_root()
+      : m_path(L"Software\\CVTests\\folders_" + std::to_wstring(::GetCurrentProcessId())) {
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      m_key.put(), nullptr);
+  }
+  ~scoped_machine_root() {
+    m_key.reset();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\CVTests");  // only when nothing else is left
+  }
+  HKEY get() const { return m_key.get(); }
+  void set_bin_dir(const wchar_t* subkey, const wchar_t* value) {
+    support::unique_hkey key;
+    ::RegCreateKeyExW(m_key.get(), subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                      nullptr);
+    ::RegSetValueExW(key.get(), L"BinDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                     static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+  }
+  void remove_keys() { ::RegDeleteTreeW(m_key.get(), L"SOFTWARE"); }
+
+ private:
+  std::wstring m_path;
+  support::unique_hkey m_key;
+};
+
+constexpr wchar_t kApplications[] = L"SOFTWARE\\Corvantis\\Applications";
+constexpr wchar_t kKvx[] = L"SOFTWARE\\Corvantis\\Applications\\KVX";
+
+class TemplateFolders : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_settings.clear();
+    traced();
+  }
+};
+
+TEST_F(TemplateFolders, WellKnownFoldersFromTheEnvironment) {
+  // The folders of the process are the resolved ones, and serve the portable form.
+  const well_known_folders_t& cached = well_known_folders();
+  const well_known_folders_t now = resolve_well_known_folders();
+  EXPECT_EQ(cached.roaming_templates, now.roaming_templates);
+  EXPECT_EQ(cached.local_product, now.local_product);
+  ASSERT_FALSE(cached.roaming_templates.empty());
+  EXPECT_EQ(portable_path(cached.roaming_templates + L"Bank.CVM"), L"kvi::bank.cvm");
+  EXPECT_EQ(full_path_of_portable(L"kvi::bank.cvm"), cached.roaming_templates + L"bank.cvm");
+  EXPECT_EQ(portable_path_utf8(utf8(cached.local_product) + "x.cvm"), "usr::x.cvm");
+
+  scoped_environment environment;
+  scoped_machine_root machine;
+  machine.set_bin_dir(kApplications, L"E:\\suite\\bin");
+  environment.set(L"APPDATA", L"C:\\Users\\t\\Roaming");
+  environment.set(L"LOCALAPPDATA", L"D:/local");
+  traced();
+  well_known_folders_t folders = resolve_well_known_folders(machine.get());
+  EXPECT_EQ(folders.roaming_product, L"C:\\Users\\t\\Roaming\\Corvantis\\KVX\\");
+  EXPECT_EQ(folders.roaming_templates, L"C:\\Users\\t\\Roaming\\Corvantis\\KVX\\Templates\\");
+  EXPECT_EQ(folders.local_product, L"D:/local/Corvantis\\KVX\\");
+  EXPECT_EQ(folders.components_templates, L"E:\\suite\\bin\\templates\\");
+  EXPECT_EQ(traced(), std::vector<std::string>{});
+
+  // Without LOCALAPPDATA the shell's local application data folder is asked for.
+  environment.set(L"LOCALAPPDATA", nullptr);
+  wchar_t local[MAX_PATH] = L"";
+  ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local), S_OK);
+  folders = resolve_well_known_folders(machine.get());
+  EXPECT_EQ(folders.local_product, normalise_folder(local) + L"Corvantis\\KVX\\");
+
+  // Without APPDATA both roaming folders stay empty, and the failure is traced.
+  environment.set(L"APPDATA", nullptr);
+  folders = resolve_well_known_folders(machine.get());
+  EXPECT_EQ(folders.roaming_product, L"");
+  EXPECT_EQ(folders.roaming_templates, L"");
+  EXPECT_EQ(traced(), std::vector<std::string>{
+                          "E CTemplateFolders::Resolve -2147024693 failed to get appdata"});
+}
+
+TEST_F(TemplateFolders, InstallAndComponentFolders) {
+  scoped_environment environment;
+  environment.set(L"ProgramFiles", L"P:\\Progs");
+  scoped_machine_root machine;
+  struct step_t {
+    const wchar_t* applications;  // BinDir of Applications (null: key missing)
+    const wchar_t* kvx;           // BinDir of Applications\KVX (null: key missing)
+    const wchar_t* install;
+    const wchar_t* component;
+  } steps[] = {
+      {nullptr, nullptr, L"P:\\Progs\\corvantis\\bin\\", L"P:\\Progs\\corvantis\\bin\\"},
+      {L"E:/suite/bin", nullptr, L"E:/suite/bin/", L"E:/suite/bin/"},
+      {L"E:/suite/bin", L"F:\\kvx", L"E:/suite/bin/", L"F:\\kvx\\"},
+      {L"E:\\apps\\", L"", L"E:\\apps\\", L"E:\\apps\\"},
+      {L"", L"", L"P:\\Progs\\corvantis\\bin\\", L"P:\\Progs\\corvantis\\bin\\"},
+  };
+  for (const auto& step : steps) {
+    machine.remove_keys();
+    if (step.applications)
+      machine.set_bin_dir(kApplications, step.applications);
+    if (step.kvx)
+      machine.set_bin_dir(kKvx, step.kvx);
+    EXPECT_EQ(install_folder(machine.get()), step.install);
+    EXPECT_EQ(resolve_component_folder(machine.get()), step.component);
+  }
+  machine.remove_keys();
+  environment.set(L"ProgramFiles", nullptr);
+  EXPECT_EQ(install_folder(machine.get()), L"");
+  EXPECT_EQ(resolve_component_folder(machine.get()), L"");
+
+  EXPECT_EQ(component_folder(), resolve_component_folder());
+  EXPECT_EQ(component_path(L"CvFillin.dll"), resolve_component_folder() + L"CvFillin.dll");
+}
+
+TEST_F(TemplateFolders, CreateFolder) {
+  scratch_folder root(L"cvfolders_create");
+  const std::wstring nested = root.path() + L"a\\b\\c\\";
+  EXPECT_TRUE(create_folder(nested));
+  EXPECT_TRUE(exists_as_folder(nested));
+  EXPECT_TRUE(create_folder(nested));  // already there
+  EXPECT_TRUE(create_folder(root.path() + L"a/b/d"));
+  EXPECT_TRUE(exists_as_folder(root.path() + L"a\\b\\d"));
+
+  ASSERT_TRUE(write_file(root.path() + L"file", "x"));
+  EXPECT_FALSE(create_folder(root.path() + L"file"));
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+  EXPECT_FALSE(create_folder(root.path() + L"file\\x\\y\\"));
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+  EXPECT_FALSE(create_folder(L"1:\\x\\"));
+  EXPECT_FALSE(create_folder(L""));
+}
+
+TEST_F(TemplateFolders, CheckPathAgainstDriveTypesAndShares) {
+  if (!folderstest::running_under_wine())
+    GTEST_SKIP() << "drive types are configured through Wine";
+  scratch_folder root(L"cvfolders_check");
+  ASSERT_TRUE(write_file(root.path() + L"t.cvm", "<manifest/>"));
+  scoped_drive drive(root.path());
+  scoped_share share;
+  ASSERT_TRUE(share.create());
+  const std::wstring x = drive.root();
+  const std::string xs = utf8(x);
+
+  struct case_t {
+    UINT drive_type;  // what the test drive is made first (0: left as it is)
+    std::wstring path;
+    bool accepted;
+    bool local;
+    bool accessible;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {0, root.path(), true, true, true, {}},
+      {0, L"relative\\", false, false, true, {"U checkpath strange path 'relative\\'"}},
+      {0, L"\\a\\", false, false, true, {"U checkpath strange path '\\a\\'"}},
+      {0, L"//srv/share/", false, false, true, {"U checkpath strange path '//srv/share/'"}},
+      {0, L"1:\\", false, false, true, {"U checkpath unknown drive type = 1"}},
+      {DRIVE_FIXED, x, true, true, true, {}},
+      {DRIVE_REMOVABLE, x, false, false, true, {"U checkpath unknown drive type = 2"}},
+      {DRIVE_CDROM, x, false, false, true, {"U checkpath unknown drive type = 5"}},
+      {DRIVE_RAMDISK, x, false, false, true, {"U checkpath unknown drive type = 6"}},
+      // Network folders: searchable (with or without templates) or not.
+      {DRIVE_REMOTE, x, true, false, true, {}},
+      {0, x + L"empty\\", true, false, true, {}},
+      {0, x + L"missing\\", true, false, false, {}},
+      {0, share.unc(), true, false, true, {}},
+      {0, L"\\\\cvnosuchserver\\share\\", true, false, false, {}},
+  };
+  ::CreateDirectoryW((root.path() + L"empty").c_str(), nullptr);
+  for (auto& c : cases) {
+    if (c.drive_type != 0) {
+      ASSERT_TRUE(drive.set_type(c.drive_type)) << c.drive_type;
+    }
+    traced();
+    folder_record_t folder{c.path, true, !c.local, true};
+    EXPECT_EQ(checkpath(folder), c.accepted) << utf8(c.path);
+    if (c.accepted) {
+      EXPECT_EQ(folder.local, c.local) << utf8(c.path);
+      EXPECT_EQ(folder.accessible, c.accessible) << utf8(c.path);
+    }
+    EXPECT_EQ(traced(), c.lines) << utf8(c.path) << " on " << xs;
+  }
+}
+
+TEST_F(TemplateFolders, FolderListFromTheSettings) {
+  if (!folderstest::running_under_wine())
+    GTEST_SKIP() << "drive types are configured through Wine";
+  scratch_folder root(L"cvfolders_list");
+  const std::wstring& r = root.path();
+  for (const wchar_t* folder : {L"alien", L"bin", L"bin\\templates", L"net", L"local"})
+    ASSERT_TRUE(::CreateDirectoryW((r + folder).c_str(), nullptr));
+  ASSERT_TRUE(write_file(r + L"alien\\a.cvm", "<manifest/>"));
+  ASSERT_TRUE(write_file(r + L"bin\\templates\\d.cvm", "<manifest/>"));
+  ASSERT_TRUE(write_file(r + L"net\\n.cvm", "<manifest/>"));
+  ASSERT_TRUE(write_file(r + L"local\\l.cvm", "<manifest/>"));
+  scoped_drive network(r + L"net\\");
+  ASSERT_TRUE(network.set_type(DRIVE_REMOTE));
+  scoped_drive removable(r);
+  ASSERT_TRUE(removable.set_type(DRIVE_REMOVABLE));
+  const std::wstring net = network.root();
+  const std::wstring usb = removable.root() + L"stuff\\";
+
+  g_settings = {
+      {L"is_personalmode", L"-1"},
+      {L"alienstorage_dirs", r + L"alien|" + r + L"ALIEN/|" + net + L"|" + usb + L"|relative"},
+      {L"bin_dir", r + L"bin"},
+      {L"cachestorage_dir", r + L"cache\\deep"},
+      {L"localstorage_dir", r + L"local\\"},
+  };
+  traced();
+  folder_set_t folders;
+  prepfolderlist(folders, kSettings);
+  const std::string rs = utf8(r);
+  const std::vector<std::string> expected_lines = {
+      "U prepfolderlist duplicated path in alien folders",
+      "U checkpath unknown drive type = 2",
+      "U prepfolderlist path is invalid '" + utf8(usb) + "'",
+      "U checkpath strange path 'relative\\'",
+      "U prepfolderlist path is invalid 'relative\\'",
+      "U prepfolderlist cache '" + rs + "cache\\deep\\'",
+      "U prepfolderlist local '" + rs + "local\\'",
+      "U prepfolderlist done\n",
+  };
+  EXPECT_EQ(traced(), expected_lines);
+  EXPECT_TRUE(exists_as_folder(r + L"cache\\deep"));
+
+  struct record_t {
+    std::wstring path;
+    bool alien, local, accessible;
+  };
+  const std::vector<record_t> expected = {
+      {r + L"alien\\", true, true, true},
+      {r + L"bin\\templates\\", true, true, true},
+      {r + L"cache\\deep\\", true, true, true},
+      {r + L"local\\", false, true, true},
+      {net, true, false, true},
+  };
+  ASSERT_EQ(folders.size(), expected.size());
+  auto it = folders.begin();
+  for (const auto& e : expected) {
+    EXPECT_EQ(it->path, e.path);
+    EXPECT_EQ(it->alien, e.alien) << utf8(e.path);
+    EXPECT_EQ(it->local, e.local) << utf8(e.path);
+    EXPECT_EQ(it->accessible, e.accessible) << utf8(e.path);
+    ++it;
+  }
+
+  // Only local folders are enumerated: the network drive's template stays out.
+  file_entry_set_t files;
+  collectall(folders, files);
+  EXPECT_EQ(names_of(files),
+            (std::vector<std::wstring>{r + L"alien\\a.cvm alien",
+                                       r + L"bin\\templates\\d.cvm alien", r + L"local\\l.cvm"}));
+  std::vector<std::string> enum_lines = {"U collectall local folders"};
+  for (const wchar_t* folder : {L"alien\\", L"bin\\templates\\", L"cache\\deep\\", L"local\\"})
+    enum_lines.push_back("U enumfnames   '" + utf8(portable_path(r + folder)) + "'");
+  EXPECT_EQ(traced(), enum_lines);
+
+  // Personal mode reads no foreign folders; "bin_dir" still counts.
+  g_settings[L"is_personalmode"] = L"1";
+  folders.clear();
+  prepfolderlist(folders, kSettings);
+  EXPECT_EQ(folders.size(), 3u);
+  EXPECT_EQ(folders.count({r + L"alien\\"}), 0u);
+  EXPECT_EQ(folders.count({r + L"bin\\templates\\"}), 1u);
+}
+
+TEST_F(TemplateFolders, StorageFoldersDuplicatedOrNotCreatable) {
+  scratch_folder root(L"cvfolders_storage");
+  const std::wstring& r = root.path();
+  const std::string rs = utf8(r);
+  ASSERT_TRUE(write_file(r + L"file", "x"));
+  struct case_t {
+    std::map<std::wstring, std::wstring> settings;
+    std::size_t records;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{{L"is_personalmode", L"1"},
+        {L"cachestorage_dir", r + L"same"},
+        {L"localstorage_dir", r + L"SAME\\"}},
+       1,
+       {"U prepfolderlist cache '" + rs + "same\\'", "U prepfolderlist local '" + rs + "SAME\\'",
+        "U prepfolderlist duplicated path in personal storage folder", "U prepfolderlist done\n"}},
+      {{{L"is_personalmode", L"0"},  // not a boolean: read as no personal mode
+        {L"alienstorage_dirs", r + L"shared"},
+        {L"cachestorage_dir", r + L"shared"}},
+       1,
+       {"U prepfolderlist cache '" + rs + "shared\\'",
+        "U prepfolderlist duplicated path in cached folders", "U prepfolderlist done\n"}},
+      {{{L"cachestorage_dir", r + L"file\\c"}, {L"localstorage_dir", r + L"file"}},
+       2,
+       {"E prepfolderlist -2147024629 cache '" + rs + "file\\c\\' create failed",
+        "E prepfolderlist -2147024629 local '" + rs + "file\\' create failed",
+        "U prepfolderlist done\n"}},
+      {{}, 0, {"U prepfolderlist done\n"}},
+  };
+  ::CreateDirectoryW((r + L"shared").c_str(), nullptr);
+  for (const auto& c : cases) {
+    g_settings = c.settings;
+    folder_set_t folders;
+    prepfolderlist(folders, kSettings);
+    EXPECT_EQ(folders.size(), c.records);
+    EXPECT_EQ(traced(), c.lines);
+  }
+  // Folders that failed to be created stay in the list as they were named.
+  g_settings = cases[2].settings;
+  folder_set_t folders;
+  prepfolderlist(folders, kSettings);
+  EXPECT_EQ(folders.count({r + L"file\\c\\"}), 1u);
+
+  // Without the settings library there is nothing to read.
+  folders.clear();
+  traced();
+  prepfolderlist(folders, plugin::settings_api_t{});
+  EXPECT_TRUE(folders.empty());
+  file_entry_set_t files;
+  collectall(folders, files);
+  EXPECT_EQ(traced(),
+            (std::vector<std::string>{"U prepfolderlist done\n", "U collectall no local folders"}));
+}
+
+TEST_F(TemplateFolders, EnumeratesTemplateFilesOnly) {
+  scratch_folder root(L"cvfolders_enum");
+  const std::wstring& r = root.path();
+  for (const wchar_t* name : {L"a.cvm", L"B.CVM", L"c.cvmx", L"x.txt"})
+    ASSERT_TRUE(write_file(r + name, "<manifest/>"));
+  ASSERT_TRUE(::CreateDirectoryW((r + L"sub.cvm").c_str(), nullptr));
+  const std::string portable = utf8(portable_path(r));
+
+  file_entry_set_t files;
+  enumfnames({r, true, true, true}, files);
+  EXPECT_EQ(names_of(files), (std::vector<std::wstring>{r + L"a.cvm alien", r + L"B.CVM alien"}));
+  EXPECT_EQ(traced(), std::vector<std::string>{"U enumfnames   '" + portable + "'"});
+
+  // A folder that does not exist (yet) has no templates and no error.
+  enumfnames({r + L"missing\\", false, true, true}, files);
+  EXPECT_EQ(files.size(), 2u);
+  EXPECT_EQ(traced().size(), 1u);
+
+  // A folder that cannot be searched is traced with the error.
+  enumfnames({r + L"x.txt\\", false, true, true}, files);
+  const auto lines = traced();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].rfind("E enumfnames -", 0), 0u) << lines[1];
+  EXPECT_NE(lines[1].find(" failed access files from folder '" + utf8(r) + "x.txt\\'"),
+            std::string::npos)
+      << lines[1];
+}
+
+TEST_F(TemplateFolders, CollectsEveryTemplateThatLoads) {
+  scratch_folder root(L"cvfolders_collect");
+  const std::wstring& r = root.path();
+  for (const wchar_t* folder : {L"foreign", L"mine"})
+    ASSERT_TRUE(::CreateDirectoryW((r + folder).c_str(), nullptr));
+  ASSERT_TRUE(write_file(r + L"foreign\\f.cvm",
+                         "<?xml version=\"1.0\"?><manifest><descriptor id=\"F1\"/></manifest>"));
+  ASSERT_TRUE(write_file(r + L"mine\\m.cvm",
+                         "<?xml version=\"1.0\"?><manifest><descriptor id=\"M1\"/></manifest>"));
+  ASSERT_TRUE(write_file(r + L"mine\\broken.cvm", "<manifest></forms>"));
+  g_settings = {
+      {L"is_personalmode", L"-1"},
+      {L"alienstorage_dirs", r + L"foreign"},
+      {L"cachestorage_dir", r + L"cache"},
+      {L"localstorage_dir", r + L"mine"},
+  };
+  const std::vector<manifest_t> all = collect_all_templates(kSettings);
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].descriptor.id, "F1");
+  EXPECT_TRUE(all[0].alien);
+  EXPECT_EQ(all[0].path_key(), L"alien|" + r + L"foreign\\f.cvm");
+  EXPECT_EQ(all[1].descriptor.id, "M1");
+  EXPECT_FALSE(all[1].alien);
+  EXPECT_EQ(all[1].path_key(), r + L"mine\\m.cvm");
+}
+
+}  // namespace
+}  // namespace templates

@@ -1,0 +1,189 @@
+// The reader on the template files of tests/data/templates: realistic web and
+// application logons, encoded values, other encodings, broken documents.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+#include "templates/portable/template_reader.h"
+
+namespace templates {
+namespace {
+
+std::string data_file(const std::string& name) {
+  const char* root = std::getenv("CV_TEST_DATA");
+  std::string path = root ? root : "tests/data";
+#ifdef _WIN32
+  if (!path.empty() && path[0] == '/')
+    path = "Z:" + path;  // the host's root as Wine shows it
+#endif
+  std::ifstream in(path + "/templates/" + name, std::ios::binary);
+  if (!in)
+    throw std::runtime_error("missing test file " + name);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+manifest_t read_file(const std::string& name) {
+  const std::string bytes = data_file(name);
+  manifest_t m;
+  read_manifest(bytes.data(), bytes.size(), m);
+  return m;
+}
+
+TEST(TemplateCorpus, WebLogonWithOneForm) {
+  const manifest_t m = read_file("web_mail_single.cvm");
+  EXPECT_EQ(m.descriptor.id, "{6F1C2A40-3B7E-4D8A-9C11-2E5B7A0D4F01}");
+  EXPECT_EQ(m.descriptor.storage_id, "ST-4F01-0001");
+  ASSERT_EQ(m.forms.size(), 1u);
+  const form_t& form = m.forms[0];
+  EXPECT_EQ(form.context, (fcontext_t{1, 0, -1}));
+  EXPECT_EQ(form.detection.web_ourl, "https://mail.northwind.example/login");
+  EXPECT_EQ(form.options.usequicklink, quicklink_use_it);
+  ASSERT_EQ(form.fields.size(), 4u);
+  EXPECT_EQ(form.fields[0].path, "form[0]/input[@name='email']");
+  EXPECT_EQ(form.fields[2].value, std::string(1, '\0'));
+  EXPECT_EQ(form.fields[3].fieldindex, 3);
+}
+
+TEST(TemplateCorpus, LogonWithPasswordChangeForm) {
+  const manifest_t m = read_file("web_bank_pchange.cvm");
+  EXPECT_EQ(m.descriptor.integrity, "sha1:9d1e4c0b2f");
+  ASSERT_EQ(m.forms.size(), 2u);
+  const form_t& logon = m.forms[0];
+  const form_t& change = m.forms[1];
+  EXPECT_EQ(logon.fields[0].path, "logon/customer");
+  EXPECT_EQ(logon.fields[0].accid, 101);
+  EXPECT_EQ(logon.options.usequicklink, quicklink_use_it);
+  EXPECT_EQ(logon.options.sidekick, "tan-list");
+  EXPECT_TRUE(logon.options.recheckwindowafterfillin);
+  EXPECT_EQ(change.context, (fcontext_t{2, 1, 0}));
+  EXPECT_EQ(change.options.submittype, submit_not);
+  EXPECT_EQ(change.options.usequicklink, quicklink_dont);
+  // Current, new and repeated PIN all relate to the logon form's PIN.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(change.fields[i].fieldindex, 0x10000 + i);
+    EXPECT_EQ(change.fields[i].rfieldform, 0) << i;
+    EXPECT_EQ(change.fields[i].rfieldpos, 1) << i;
+  }
+  EXPECT_EQ(change.fields[1].valuekind, value_onetime);
+  EXPECT_EQ(logon.fields[1].refcount, 3);
+  EXPECT_EQ(m.unresolved, 0);
+}
+
+TEST(TemplateCorpus, ThreeFormsWithExtraOptions) {
+  const manifest_t m = read_file("web_shop_forms.cvm");
+  ASSERT_EQ(m.forms.size(), 3u);
+  EXPECT_EQ(m.forms[0].context, (fcontext_t{1, 0, -1}));
+  EXPECT_EQ(m.forms[0].options.extra, "layout=compact\ntheme=dark");
+  EXPECT_EQ(m.forms[0].options.ownernote, "family account");
+  EXPECT_EQ(m.forms[1].context, (fcontext_t{2, 1, 0}));
+  EXPECT_EQ(m.forms[1].fields[0].rfieldpos, -1);  // names its form: not looked up
+  EXPECT_EQ(m.forms[1].fields[1].rfieldpos, 1);   // "out": the logon password
+  EXPECT_EQ(m.forms[1].detection.web_ourl, m.forms[1].detection.web_murl);
+  EXPECT_EQ(m.forms[1].options.usequicklink, quicklink_dont);
+  const form_t& news = m.forms[2];
+  EXPECT_EQ(news.context, (fcontext_t{0, 7, 0}));
+  EXPECT_EQ(news.fields[0].fieldindex, 0x70000);
+  EXPECT_EQ(news.fields[0].choosevalue, "Hiking\nClimbing\nKayak");
+  EXPECT_EQ(news.fields[0].valuekind, value_askalways);
+  EXPECT_EQ(news.fields[1].formindex, 7);
+  EXPECT_EQ(news.fields[1].rfieldpos, 0);
+  EXPECT_EQ(m.forms[0].fields[0].refcount, 1);
+  EXPECT_EQ(m.forms[0].fields[1].refcount, 1);
+}
+
+TEST(TemplateCorpus, WindowsApplicationLogon) {
+  const manifest_t m = read_file("app_mailclient.cvm");
+  ASSERT_EQ(m.processes.size(), 3u);
+  const processrule_t& client = m.processes.at(L"mailclient.exe");
+  EXPECT_EQ(client.flags, flag_dialog | flag_runtimer);
+  EXPECT_EQ(client.classes.at(L"#32770").flags, flag_edit);
+  EXPECT_EQ(client.classes.at(L"#32770").captions.at(L"Mail account password"),
+            flag_first | flag_protected);
+  EXPECT_EQ(client.classes.at(L"MailClientLogonWnd").flags, flag_nochildren);
+  EXPECT_EQ(m.processes.at(L"all").flags, flag_nocom);
+  EXPECT_EQ(m.processes.at(L"mailhelper.exe").flags, 0u);
+  const detection_t& d = m.forms.at(0).detection;
+  EXPECT_EQ(d.matchtype, match_contains);
+  EXPECT_EQ(d.variablecaption, "Password for ^mail: account");
+  EXPECT_EQ(d.caption, "*Password for ^mail: account*");
+  EXPECT_EQ(d.commandline, "%22-profile%22%20work");
+  EXPECT_EQ(d.names, "Password\tRemember");
+  EXPECT_TRUE(d.monitor);
+  EXPECT_EQ(d.dlg_class, "#32770");
+  EXPECT_EQ(m.forms[0].options.iconlocation, "C:\\Program Files\\Mail\\mail.exe,0");
+  EXPECT_EQ(m.forms[0].options.usequicklink, quicklink_use_it);  // by its process name
+  EXPECT_EQ(m.forms[0].fields[2].value, "\x01");
+}
+
+TEST(TemplateCorpus, EncodedValues) {
+  const form_t form = read_file("encoded_values.cvm").forms.at(0);
+  EXPECT_EQ(form.detection.caption, "Welcome: dot;at;*");  // "dot" and "at" only when extended
+  EXPECT_EQ(form.detection.web_murl, "https://intranet.example/sso?next=%2Fhome");
+  EXPECT_EQ(form.detection.commandline, "a\r\nb");
+  EXPECT_EQ(form.fields[1].value, "%41%5a%33\x1f%7f");
+}
+
+TEST(TemplateCorpus, OtherDeclaredEncodingsArriveAsUtf8) {
+  const manifest_t latin1 = read_file("latin1_declared.cvm");
+  EXPECT_EQ(latin1.descriptor.source, "Gr\xC3\xBCn");
+  EXPECT_EQ(latin1.forms.at(0).detection.caption,
+            "Anmeldung - B\xC3\xA4"
+            "ckerei M\xC3\xBCller");
+  EXPECT_EQ(latin1.processes
+                .at(L"b\x00E4"
+                    L"ckerei.exe")
+                .flags,
+            flag_edit);
+  const manifest_t utf16 = read_file("utf16_bom.cvm");
+  EXPECT_EQ(utf16.descriptor.storage_id, "ST-U16");
+  EXPECT_EQ(utf16.forms.at(0).detection.caption,
+            "\xC3\x9C"
+            "bersicht \xE2\x80\x93 Anmeldung");
+}
+
+TEST(TemplateCorpus, BrokenTruncatedAndForeignDocuments) {
+  const struct {
+    const char* file;
+    const char* error;  // null: loads
+    std::size_t forms;
+    std::size_t fields;  // of the last form
+  } cases[] = {
+      {"broken_mismatch.cvm", "mismatched tag at line 8 [8].\n", 0, 0},
+      {"windows1252_declared.cvm", "unknown encoding at line 1 [30].\n", 0, 0},
+      {"truncated_open.cvm", nullptr, 2, 1},
+      {"truncated_in_tag.cvm", nullptr, 1, 1},
+      {"not_a_manifest.cvm", nullptr, 0, 0},
+      {"unknown_elements.cvm", nullptr, 1, 1},
+      {"empty_file.cvm", nullptr, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const std::string bytes = data_file(c.file);
+    manifest_t m;
+    try {
+      read_manifest(bytes.data(), bytes.size(), m);
+      EXPECT_EQ(c.error, nullptr) << c.file;
+      EXPECT_FALSE(m.empty);
+      ASSERT_EQ(m.forms.size(), c.forms) << c.file;
+      if (c.forms) {
+        EXPECT_EQ(m.forms.back().fields.size(), c.fields) << c.file;
+      }
+    } catch (const std::runtime_error& e) {
+      ASSERT_NE(c.error, nullptr) << c.file << ": " << e.what();
+      EXPECT_STREQ(e.what(), c.error) << c.file;
+    }
+  }
+  const manifest_t cut = read_file("truncated_open.cvm");
+  EXPECT_EQ(cut.descriptor.storage_id, "ST-CUT");
+  EXPECT_EQ(cut.forms[1].fields[0].rfieldpos, 1);  // passes ran on what was read
+  const manifest_t unknown = read_file("unknown_elements.cvm");
+  EXPECT_EQ(unknown.descriptor.id, "{UNK00001-0000-4000-8000-000000000001}");
+  EXPECT_EQ(unknown.forms[0].detection.caption, "Known");
+  EXPECT_EQ(unknown.forms[0].fields[0].displayname, "Kept");
+}
+
+}  // namespace
+}  // namespace templates
