@@ -21,8 +21,9 @@ prefix=$(cd "$prefix" && pwd)
 export WINEPREFIX="$prefix"
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
-# No Mono/Gecko installers, no menu entries in the host desktop.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+# No Mono/Gecko installers, no menu entries in the host desktop, and no
+# debugger for a crashing program (it would wait forever): the program ends.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d}"
 
 driver=null
 [ "${CV_WINE_X11:-0}" = 1 ] && driver=x11

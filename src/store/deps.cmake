@@ -1,0 +1,1 @@
+target_link_libraries(store PUBLIC crypt32 ole32 templates)

@@ -1,0 +1,1 @@
+target_link_libraries(store_portable PUBLIC cv_boost)

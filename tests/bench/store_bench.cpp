@@ -1,0 +1,238 @@
+// Cost of named-storage images of a realistic profile list (1,000 records of
+// six items), as ratios against copying the image's bytes, measured in the
+// same run:
+//   save:  Save of the list's tree into a fresh block (sizes, one allocation,
+//          writing);
+//   load:  Load of the image into a fresh storage (the whole tree built);
+//   copy:  memcpy of the image into a buffer already in use (the floor), and
+//          new[] + memcpy into a fresh buffer (what any copy into a new block
+//          costs).
+// Also counts the allocations Save makes (one expected: the image) and shows
+// the record-level figures (records to image, image to records) for scale.
+// Each figure is the best of several rounds. Prints; never fails.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "store/portable/profile_records.h"
+#include "store/portable/storage_named.h"
+
+namespace {
+
+std::atomic<long> g_allocations{0};
+
+}  // namespace
+
+// Every heap allocation of the program is counted. (GCC cannot see that the
+// replaced operator delete pairs with the replaced operator new.)
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size ? size : 1))
+    return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace {
+
+using namespace serialization;
+using namespace serialization::StorageNamed::InMemStorageSpace;
+
+constexpr int kRecords = 1000;
+constexpr int kItems = 6;
+constexpr int kBatch = 10;  // operations per timed batch
+constexpr int kRounds = 9;  // batches; the best counts
+
+cvprofiles_t realistic_list() {
+  static const wchar_t* const kFields[kItems][2] = {
+      {L"User name", L"john.doe@example.com"},
+      {L"Password", L"550-08-60 web.pw.0001"},
+      {L"Remember me", L"1"},
+      {L"Customer number", L"4711-0815-2342"},
+      {L"Security answer", L"550-08-60 web.qa.0001"},
+      {L"Language", L"English (United States)"},
+  };
+  static const char* const kDb[kItems] = {"username", "password", "remember",
+                                          "customer", "answer",   "language"};
+  cvprofiles_t list;
+  for (int r = 0; r < kRecords; ++r) {
+    cvprofile_t record;
+    record.operation = 1;
+    record.profileindex = r;
+    record.profilename = L"Account " + std::to_wstring(r) + L" at Example Bank";
+    record.qlinkname = L"Example Bank online banking";
+    record.submitprofile = r & 1;
+    record.updatedate = "2024-05-01 12:00:00";
+    record.formindex = r % 3;
+    for (int i = 0; i < kItems; ++i) {
+      cvprofileitem_t item;
+      item.value_op = 1;
+      item.displayname_op = 0;
+      item.displayname = kFields[i][0];
+      item.value = std::wstring(kFields[i][1]) + (i == 0 ? std::to_wstring(r) : L"");
+      item.dbname = kDb[i];
+      item.memid = i;
+      record.items.push_back(std::move(item));
+    }
+    list.push_back(std::move(record));
+  }
+  return list;
+}
+
+double now_ns() {
+  return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count());
+}
+
+// Best time per operation, in nanoseconds. prepare() runs untimed before each
+// batch, finish() after it (to set up and drop what the batch made).
+template <typename Prepare, typename Body, typename Finish>
+double measure(Prepare prepare, Body body, Finish finish) {
+  double best = 1e300;
+  for (int round = 0; round < kRounds; ++round) {
+    prepare();
+    const double start = now_ns();
+    for (int i = 0; i < kBatch; ++i)
+      body(i);
+    best = std::min(best, (now_ns() - start) / kBatch);
+    finish();
+  }
+  return best;
+}
+
+}  // namespace
+
+int main() {
+  const cvprofiles_t list = realistic_list();
+  CInMemStorage tree;
+  StoreProfiles(list, tree);
+  CMemoryObjectEx image;
+  const std::uint32_t size = Save(tree, image);
+  if (size == 0) {
+    std::printf("store_bench: Save failed\n");
+    return 0;
+  }
+
+  // Baselines.
+  std::vector<std::uint8_t> warm(size, 1);
+  const double copy_ns = measure([] {},
+                                 [&](int) {
+                                   std::memcpy(warm.data(), image.data(), size);
+                                   // Keep the copy observable.
+                                   if (warm[size / 2] == 0xFF && warm[0] == 0xEE)
+                                     std::puts("");
+                                 },
+                                 [] {});
+  std::vector<std::unique_ptr<std::uint8_t[]>> fresh(kBatch);
+  const double alloc_copy_ns = measure([] {},
+                                       [&](int i) {
+                                         fresh[i].reset(new std::uint8_t[size]);
+                                         std::memcpy(fresh[i].get(), image.data(), size);
+                                       },
+                                       [&] {
+                                         for (auto& p : fresh)
+                                           p.reset();
+                                       });
+
+  // Save into fresh blocks; the blocks are dropped untimed.
+  std::vector<CMemoryObjectEx> blocks(kBatch);
+  long save_allocations = -1;
+  const double save_ns = measure([] {},
+                                 [&](int i) {
+                                   const long before = g_allocations.load();
+                                   Save(tree, blocks[i]);
+                                   save_allocations = g_allocations.load() - before;
+                                 },
+                                 [&] {
+                                   for (auto& b : blocks)
+                                     b.release();
+                                 });
+
+  // The same without the allocation: sizes and writing into a buffer in use.
+  const double write_ns =
+      measure([] {}, [&](int) { WriteImage(tree, warm.data(), ImageSize(tree)); }, [] {});
+
+  // Load into fresh storages; the trees are dropped untimed.
+  std::vector<std::unique_ptr<CInMemStorage>> storages(kBatch);
+  long load_allocations = 0;
+  const double load_ns = measure(
+      [&] {
+        for (auto& s : storages)
+          s = std::make_unique<CInMemStorage>();
+      },
+      [&](int i) {
+        const long before = g_allocations.load();
+        Load(image, *storages[i]);
+        load_allocations = g_allocations.load() - before;
+      },
+      [&] {
+        for (auto& s : storages)
+          s.reset();
+      });
+
+  // Record level, for scale: records to image, image to records.
+  const double records_to_image_ns =
+      measure([] {}, [&](int i) { SaveProfilesImage(list, blocks[i]); },
+              [&] {
+                for (auto& b : blocks)
+                  b.release();
+              });
+  std::vector<cvprofiles_t> lists(kBatch);
+  const double image_to_records_ns =
+      measure([] {}, [&](int i) { LoadProfilesImage(image.data(), image.size(), lists[i]); },
+              [&] {
+                for (auto& l : lists)
+                  l.clear();
+              });
+
+  CInMemStorage check;
+  const bool same = Load(image, check) == size && Save(check, blocks[0]) == size &&
+                    std::memcmp(blocks[0].data(), image.data(), size) == 0;
+
+  std::printf("store_bench: %d records of %d items, image %u bytes%s\n", kRecords, kItems, size,
+              same ? "" : " (RELOADED IMAGE DIFFERS)");
+  std::printf("  memcpy of the image           %10.1f us\n", copy_ns / 1000);
+  std::printf("  new[] + memcpy of the image   %10.1f us\n", alloc_copy_ns / 1000);
+  std::printf(
+      "  Save                          %10.1f us   %5.2f x memcpy   %5.2f x new+memcpy"
+      "   allocations: %ld\n",
+      save_ns / 1000, save_ns / copy_ns, save_ns / alloc_copy_ns, save_allocations);
+  std::printf("  sizes + writing, no allocation%10.1f us   %5.2f x memcpy\n", write_ns / 1000,
+              write_ns / copy_ns);
+  std::printf(
+      "  Load                          %10.1f us   %5.2f x memcpy   %5.2f x new+memcpy"
+      "   allocations: %ld\n",
+      load_ns / 1000, load_ns / copy_ns, load_ns / alloc_copy_ns, load_allocations);
+  std::printf("  records -> image              %10.1f us   %5.2f x memcpy\n",
+              records_to_image_ns / 1000, records_to_image_ns / copy_ns);
+  std::printf("  image -> records              %10.1f us   %5.2f x memcpy\n",
+              image_to_records_ns / 1000, image_to_records_ns / copy_ns);
+  std::printf("  Save allocations: %s (%ld)\n",
+              save_allocations == 1 ? "one, the image" : "NOT ONE", save_allocations);
+  return 0;
+}

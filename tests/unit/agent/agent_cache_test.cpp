@@ -1,0 +1,191 @@
+// The template list read from the lookup cache, as the agent stand-in
+// publishes it from real folders, and from sections a test lays out itself.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "agent/agent_link.h"
+#include "agent/portable/channel_layout.h"
+#include "suite/agent/lookup_cache_builder.h"
+#include "support/hresult.h"
+#include "templates/lookup_cache.h"
+#include "templates/portable/lookup_cache.h"
+#include "tests/support/traced_test_main.h"
+#include "tests/unit/agent/agent_test_support.h"
+
+namespace templates {
+namespace {
+
+using agenttest::agent_process_t;
+
+std::vector<std::string> notices() {
+  std::vector<std::string> out;
+  for (auto& line : testsupport::new_trace_lines())
+    if (line[0] == 'E' || line[0] == 'U')
+      out.push_back(line);
+  return out;
+}
+
+std::vector<std::wstring> listed() {
+  std::vector<std::wstring> paths;
+  get_manifest_fnames_all(paths);
+  return paths;
+}
+
+std::vector<std::wstring> sorted(std::vector<std::wstring> paths) {
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+// The records of one bucket table of the published section.
+std::vector<std::string> table_records(std::size_t table) {
+  std::vector<std::string> out;
+  HANDLE mapping = ::OpenFileMappingW(FILE_MAP_READ, FALSE, kLookupCacheName);
+  if (!mapping)
+    return {"(no section)"};
+  const void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  MEMORY_BASIC_INFORMATION region{};
+  ::VirtualQuery(view, &region, sizeof region);
+  const std::vector<std::uint8_t> copy(static_cast<const std::uint8_t*>(view),
+                                       static_cast<const std::uint8_t*>(view) + region.RegionSize);
+  ::UnmapViewOfFile(view);
+  ::CloseHandle(mapping);
+  std::vector<lookup_record_t> records;
+  walk_lookup_chains(copy, table, {}, records);
+  for (const auto& r : records)
+    out.push_back(std::string(r.key) + " " + std::string(r.file) + " " + std::to_string(r.flag));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+class AgentCache : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::new_trace_lines();
+    m_root = agenttest::new_temp_folder();
+    m_own = m_root + L"own\\";
+    m_alien = m_root + L"alien\\";
+    ::CreateDirectoryW(m_own.c_str(), nullptr);
+    ::CreateDirectoryW(m_alien.c_str(), nullptr);
+  }
+  void TearDown() override { agenttest::remove_tree(m_root); }
+
+  std::vector<std::wstring> agent_arguments() const {
+    return {L"--local-folder", m_own, L"--folder", m_alien};
+  }
+
+  std::wstring m_root, m_own, m_alien;
+};
+
+TEST_F(AgentCache, WithoutTheAgentTheListCannotBeHad) {
+  std::vector<std::wstring> paths = {L"left over"};
+  try {
+    get_manifest_fnames_all(paths);
+    ADD_FAILURE() << "no error raised";
+  } catch (const support::hresult_error& e) {
+    EXPECT_EQ(e.code(), static_cast<HRESULT>(0x8007006E));
+  }
+  EXPECT_TRUE(paths.empty());
+  const auto lines = notices();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(" open_shared_section "), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("MMF: CVAgent not running"), std::string::npos) << lines[0];
+}
+
+TEST_F(AgentCache, EmptyFoldersGiveEmptyTables) {
+  agent_process_t agent(agent_arguments());
+  ASSERT_TRUE(agent.ready());
+  EXPECT_TRUE(listed().empty());
+  EXPECT_TRUE(table_records(kLookupFirstTable).empty());
+  EXPECT_TRUE(table_records(kLookupSecondTable).empty());
+  EXPECT_EQ(notices(), std::vector<std::string>{});
+}
+
+TEST_F(AgentCache, TemplatesOfAllFoldersEachListedOnce) {
+  for (const auto& path : {m_own + L"a.cvm", m_own + L"b.cvm", m_alien + L"b.cvm",
+                           m_alien + L"C.CVM", m_alien + L"notes.txt"})
+    agenttest::write_file(path, "<manifest/>");
+  agent_process_t agent(agent_arguments());
+  ASSERT_TRUE(agent.ready());
+
+  EXPECT_EQ(listed(),
+            sorted({m_own + L"a.cvm", m_own + L"b.cvm", m_alien + L"b.cvm", m_alien + L"C.CVM"}));
+  // The user's own templates are in both tables, under two keys for "b".
+  EXPECT_EQ(table_records(kLookupSecondTable),
+            (std::vector<std::string>{"a a.cvm 0", "b b.cvm 0"}));
+  EXPECT_EQ(table_records(kLookupFirstTable),
+            (std::vector<std::string>{"a a.cvm 0", "b b.cvm 0", "b b.cvm 0", "c C.CVM 0"}));
+  EXPECT_EQ(notices(), std::vector<std::string>{});
+}
+
+TEST_F(AgentCache, RemovedTemplatesStayAsSkippedEntries) {
+  for (const auto& path : {m_own + L"a.cvm", m_own + L"b.cvm", m_alien + L"c.cvm"})
+    agenttest::write_file(path, "<manifest/>");
+  agent_process_t agent(agent_arguments());
+  ASSERT_TRUE(agent.ready());
+  ASSERT_EQ(listed().size(), 3u);
+
+  ::DeleteFileW((m_own + L"b.cvm").c_str());
+  agenttest::write_file(m_alien + L"d.cvm", "<manifest/>");
+  // What the dashboard broadcasts after a restore; sent here, so the agent
+  // has rebuilt its cache when the call returns.
+  ::SendMessageW(agent.window(), ::RegisterWindowMessageW(agent::kMsgAgentRefreshCache), 0,
+                 static_cast<LPARAM>(::GetCurrentProcessId()));
+  EXPECT_EQ(listed(), sorted({m_own + L"a.cvm", m_alien + L"c.cvm", m_alien + L"d.cvm"}));
+  EXPECT_EQ(table_records(kLookupFirstTable),
+            (std::vector<std::string>{"a a.cvm 0", "b b.cvm 1", "c c.cvm 0", "d d.cvm 0"}));
+
+  // A manifest request through the channel rebuilds it too.
+  agenttest::write_file(m_own + L"b.cvm", "<manifest/>");
+  EXPECT_TRUE(agent::SendToAgent("kvx::b.cvm", "", agent.window(),
+                                 ::RegisterWindowMessageW(agent::kMsgAgentManifest)));
+  ASSERT_TRUE(agent.sync());
+  EXPECT_EQ(listed().size(), 4u);
+  EXPECT_EQ(notices(), std::vector<std::string>{});
+}
+
+// A section laid out by the test itself (no agent runs under the lock).
+class test_section_t {
+ public:
+  explicit test_section_t(const std::vector<std::uint8_t>& image) {
+    m_mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     static_cast<DWORD>(image.size()), kLookupCacheName);
+    void* view = ::MapViewOfFile(m_mapping, FILE_MAP_WRITE, 0, 0, 0);
+    std::copy(image.begin(), image.end(), static_cast<std::uint8_t*>(view));
+    ::UnmapViewOfFile(view);
+  }
+  ~test_section_t() { ::CloseHandle(m_mapping); }
+  test_section_t(const test_section_t&) = delete;
+  test_section_t& operator=(const test_section_t&) = delete;
+
+ private:
+  HANDLE m_mapping = nullptr;
+};
+
+TEST_F(AgentCache, DamagedSectionIsReadAsFarAsItIsSoundAndTraced) {
+  standin::lookup_cache_builder_t builder;
+  const auto folder = builder.add_folder("C:\\t\\");
+  builder.add_entry(0, "k", folder, "one.cvm");
+  builder.add_entry(0, "k", folder, "two.cvm");
+  builder.add_entry(1, "k", folder, "one.cvm");
+  std::vector<std::uint8_t> image = builder.build();
+  // The second entry links back to the first: a loop.
+  const std::size_t entries = image[24] | image[25] << 8;
+  const std::size_t second = entries + kLookupEntrySize;
+  for (int i = 0; i < 4; ++i)
+    image[second + 13 + i] = static_cast<std::uint8_t>(entries >> (8 * i));
+  {
+    const test_section_t section(image);
+    EXPECT_EQ(listed(), (std::vector<std::wstring>{L"C:\\t\\one.cvm", L"C:\\t\\two.cvm"}));
+  }
+  EXPECT_EQ(notices(), std::vector<std::string>{
+                           "U get_manifest_fnames_all damaged cache: 0 entries skipped, 1 chains "
+                           "cut, 0 paths too long"});
+}
+
+}  // namespace
+}  // namespace templates

@@ -1,0 +1,305 @@
+// The agent channel with the agent stand-in running: what arrives, byte by
+// byte, and what a stalled, dying or busy agent does to the caller.
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/agent_link.h"
+#include "agent/ipc_security.h"
+#include "tests/support/traced_test_main.h"
+#include "tests/unit/agent/agent_test_support.h"
+
+namespace agent {
+namespace {
+
+using agenttest::agent_process_t;
+
+constexpr HRESULT kTimeout = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+
+std::vector<std::string> notices() {
+  std::vector<std::string> out;
+  for (auto& line : testsupport::new_trace_lines())
+    if (line[0] == 'E' || line[0] == 'U')
+      out.push_back(line);
+  return out;
+}
+
+std::vector<std::uint8_t> words(std::initializer_list<std::uint32_t> values) {
+  std::vector<std::uint8_t> out;
+  for (const std::uint32_t v : values)
+    for (int i = 0; i < 4; ++i)
+      out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  return out;
+}
+
+std::vector<std::uint8_t> bytes_of(std::string_view text) {
+  std::vector<std::uint8_t> out(text.begin(), text.end());
+  out.push_back(0);
+  return out;
+}
+
+// The value of "name=" in a log line, up to the next space.
+std::string field(const std::string& line, const std::string& name) {
+  const auto at = line.find(" " + name + "=");
+  if (at == std::string::npos)
+    return "(no " + name + ")";
+  const auto begin = at + name.size() + 2;
+  return line.substr(begin, line.find(' ', begin) - begin);
+}
+
+// The payload mapping's size as the system reports it: exactly the text and
+// its zero; Wine reports section sizes in whole pages.
+bool payload_size_is(const std::string& reported, std::size_t exact) {
+  const std::size_t paged = (exact + 4095) / 4096 * 4096;
+  return reported == std::to_string(exact) || reported == std::to_string(paged);
+}
+
+UINT registered(const wchar_t* name) {
+  return ::RegisterWindowMessageW(name);
+}
+
+class AgentLink : public ::testing::Test {
+ protected:
+  void SetUp() override { testsupport::new_trace_lines(); }
+};
+
+TEST_F(AgentLink, CallRequestArrivesWithItsExactBytes) {
+  agent_process_t agent;
+  ASSERT_TRUE(agent.ready());
+  HWND window = FindAgentWindow();
+  ASSERT_NE(window, nullptr);
+  const UINT message = registered(kMsgPStorageCallUpdated);
+  const call_block_t block{::GetCurrentProcessId(), 0, window_value(window), message};
+  CallAgent(kNipcChannel, block);
+  ASSERT_TRUE(agent.sync());
+
+  const auto requests = agent.log_lines("request ");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(field(requests[0], "bytes"),
+            agenttest::hex(
+                words({1, ::GetCurrentProcessId(), 0, window_value(window), message, 0, 0, 0})));
+  EXPECT_EQ(field(requests[0], "message"), "WM_CV_PSTORAGE_CALLUPDATED");
+  // The agent delivered the message to the window the request named: its own.
+  EXPECT_EQ(agent.log_lines("handling ").size(), 1u);
+  EXPECT_EQ(agent.log_lines("handling ")[0], "handling WM_CV_PSTORAGE_CALLUPDATED from pid " +
+                                                 std::to_string(::GetCurrentProcessId()));
+  EXPECT_EQ(notices(), std::vector<std::string>{});
+}
+
+TEST_F(AgentLink, SendRequestArrivesWithItsTextAndPayload) {
+  agent_process_t agent;
+  ASSERT_TRUE(agent.ready());
+  HWND window = FindAgentWindow();
+  const UINT message = registered(kMsgAgentManifest);
+  const std::string text = "kvi::mail.cvm \xC3\xA9";
+  const std::string payload = "<manifest id=\"7\"/>";
+  EXPECT_TRUE(SendToAgent(text, payload, window, message));
+  ASSERT_TRUE(agent.sync());
+
+  const auto requests = agent.log_lines("request ");
+  ASSERT_EQ(requests.size(), 1u);
+  auto expected = words({2, ::GetCurrentProcessId(), window_value(window), message});
+  const auto text_bytes = bytes_of(text);
+  expected.insert(expected.end(), text_bytes.begin(), text_bytes.end());
+  EXPECT_EQ(field(requests[0], "bytes"), agenttest::hex(expected));
+  EXPECT_EQ(field(requests[0], "payload"), agenttest::hex(bytes_of(payload)));
+  EXPECT_PRED2(payload_size_is, field(requests[0], "payload_size"), payload.size() + 1);
+  // A manifest request makes the agent build its cache again.
+  EXPECT_EQ(agent.log_lines("cache manifest generation=2").size(), 1u);
+  // The payload went with the request.
+  EXPECT_EQ(::OpenFileMappingW(FILE_MAP_READ, FALSE, kNipcChannel.payload), nullptr);
+  EXPECT_EQ(notices(), std::vector<std::string>{});
+}
+
+TEST_F(AgentLink, LongestTextFillsTheBufferExactly) {
+  agent_process_t agent;
+  ASSERT_TRUE(agent.ready());
+  HWND window = FindAgentWindow();
+  const std::string text(kMaxSendTextBytes, 'q');
+  const send_result_t sent = send_to_agent(text, "", window, 0xC0FE);
+  EXPECT_TRUE(sent.attempted);
+  EXPECT_EQ(sent.result, S_OK);
+  ASSERT_TRUE(agent.sync());
+  const auto requests = agent.log_lines("request ");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(field(requests[0], "bytes").size(), 2 * kChannelBufferSize);
+  EXPECT_EQ(field(requests[0], "bytes").substr(2 * kChannelBufferSize - 4), "7100");
+  // An empty payload is its zero byte alone.
+  EXPECT_EQ(field(requests[0], "payload"), "00");
+  EXPECT_PRED2(payload_size_is, field(requests[0], "payload_size"), 1u);
+}
+
+constexpr char kMutexDacl[] =
+    "A:0x00120001:S-1-5-11;A:0x00120001:S-1-5-32-545;A:0x001F0001:S-1-5-32-544;"
+    "A:0x001F0001:S-1-5-18";
+constexpr char kPayloadDacl[] =
+    "A:0x00000006:S-1-5-11;A:0x00000006:S-1-5-32-545;A:0x000F001F:S-1-5-32-544;"
+    "A:0x000F001F:S-1-5-18";
+// Low integrity, no write up. Wine accepts a label and keeps none, so there
+// the label reads back as "none".
+constexpr char kLowLabel[] = "L:0x00000001:S-1-16-4096";
+
+bool low_label_or_none(const std::string& label) {
+  return label == kLowLabel || label == "none";
+}
+
+TEST_F(AgentLink, ObjectsCarryTheirAccessListsAndTheLowLabel) {
+  agent_process_t agent;
+  ASSERT_TRUE(agent.ready());
+  EXPECT_TRUE(SendToAgent("x", "y", FindAgentWindow(), 0xC0FE));
+  ASSERT_TRUE(agent.sync());
+  const auto requests = agent.log_lines("request ");
+  ASSERT_EQ(requests.size(), 1u);
+  // As the agent sees the two objects while it holds the request.
+  EXPECT_EQ(field(requests[0], "mutex_dacl"), kMutexDacl);
+  EXPECT_EQ(field(requests[0], "payload_dacl"), kPayloadDacl);
+  EXPECT_PRED1(low_label_or_none, field(requests[0], "mutex_label"));
+  EXPECT_PRED1(low_label_or_none, field(requests[0], "payload_label"));
+  EXPECT_EQ(notices(), std::vector<std::string>{});
+}
+
+TEST_F(AgentLink, StalledAgentCostsTheCallerItsBoundOnly) {
+  agent_process_t agent({L"--stall-ms", L"600000"});
+  ASSERT_TRUE(agent.ready());
+  HWND window = FindAgentWindow();
+  const send_result_t sent = send_to_agent("stall me", "", window, 0xC0FE);
+  EXPECT_TRUE(sent.attempted);
+  EXPECT_EQ(sent.result, kTimeout);
+  // The next client gets the mutex and waits its own bound again, and gives
+  // back every handle it took (the first error record may have set up the
+  // tracer's error texts, so the count starts now).
+  const std::size_t before = agenttest::handle_count();
+  EXPECT_EQ(call_agent(kNipcChannel, {1, 0, window_value(window), 0xC0FE}), kTimeout);
+  EXPECT_EQ(agenttest::handle_count(), before);
+  EXPECT_EQ(notices(), (std::vector<std::string>{
+                           "E channel_session_t::exchange -2147023436 "
+                           "cannot transfer the rest from client",
+                           "E channel_session_t::exchange -2147023436 "
+                           "cannot transfer the rest from client",
+                       }));
+  agent.kill();
+}
+
+TEST_F(AgentLink, AgentThatDiesMidRequestCostsTheCallerItsBoundOnly) {
+  agent_process_t agent({L"--die-on-request"});
+  ASSERT_TRUE(agent.ready());
+  HWND window = FindAgentWindow();
+  EXPECT_EQ(call_agent(kNipcChannel, {1, 0, window_value(window), 0xC0FE}), kTimeout);
+  EXPECT_EQ(agent.wait_for_exit(), 0xDEADu);
+  EXPECT_EQ(agent.log_lines("dying").size(), 1u);
+}
+
+// Another client of the channel: a thread of its own that takes the channel
+// mutex and keeps it, or ends while holding it (the mutex is then abandoned).
+class mutex_holder_t {
+ public:
+  explicit mutex_holder_t(bool end_while_holding) {
+    m_thread = std::thread([this, end_while_holding] {
+      m_mutex = ::CreateMutexW(nullptr, FALSE, kNipcChannel.mutex);
+      ::WaitForSingleObject(m_mutex, INFINITE);
+      if (end_while_holding)
+        return;
+      ::SetEvent(m_taken);
+      ::WaitForSingleObject(m_release, INFINITE);
+      ::ReleaseMutex(m_mutex);
+    });
+    if (end_while_holding)
+      m_thread.join();
+    else
+      ::WaitForSingleObject(m_taken, INFINITE);
+  }
+  ~mutex_holder_t() {
+    ::SetEvent(m_release);
+    if (m_thread.joinable())
+      m_thread.join();
+    ::CloseHandle(m_mutex);
+    ::CloseHandle(m_taken);
+    ::CloseHandle(m_release);
+  }
+  mutex_holder_t(const mutex_holder_t&) = delete;
+  mutex_holder_t& operator=(const mutex_holder_t&) = delete;
+
+ private:
+  HANDLE m_mutex = nullptr;
+  HANDLE m_taken = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE m_release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread m_thread;
+};
+
+TEST_F(AgentLink, BusyChannelBoundsTheMutexWait) {
+  agent_process_t agent;
+  ASSERT_TRUE(agent.ready());
+  HWND window = FindAgentWindow();
+  {
+    mutex_holder_t other_client(false);
+    EXPECT_EQ(call_agent(kNipcChannel, {1, 0, window_value(window), 0xC0FE}, {200, 200}), kTimeout);
+  }
+  ASSERT_TRUE(agent.sync());
+  EXPECT_TRUE(agent.log_lines("request ").empty());
+  EXPECT_EQ(notices(), std::vector<std::string>{
+                           "E channel_session_t::open -2147023436 WaitForSingleObject on Mutex"});
+}
+
+TEST_F(AgentLink, MutexOfAClientThatDiedIsTakenOver) {
+  agent_process_t agent;
+  ASSERT_TRUE(agent.ready());
+  HWND window = FindAgentWindow();
+  mutex_holder_t dead_client(true);
+  EXPECT_EQ(call_agent(kNipcChannel, {1, 0, window_value(window), 0xC0FE}), S_OK);
+  ASSERT_TRUE(agent.sync());
+  EXPECT_EQ(agent.log_lines("request type=1").size(), 1u);
+  EXPECT_EQ(notices(), std::vector<std::string>{});
+}
+
+TEST(IpcSecurity, DescriptorGrantsTheFourAccountsTheirRights) {
+  struct {
+    const ipc_access_t& access;
+    const char* expected;
+  } const cases[] = {{kMutexAccess, kMutexDacl}, {kPayloadAccess, kPayloadDacl}};
+  for (const auto& c : cases) {
+    ipc_security_t security;
+    ASSERT_TRUE(security.build(c.access));
+    PSECURITY_DESCRIPTOR descriptor = security.attributes()->lpSecurityDescriptor;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+    EXPECT_EQ(agenttest::describe_acl(dacl), c.expected);
+    // Owner and group come from the process token.
+    PSID owner = nullptr, group = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted));
+    ASSERT_TRUE(::GetSecurityDescriptorGroup(descriptor, &group, &defaulted));
+    EXPECT_NE(owner, nullptr);
+    EXPECT_NE(group, nullptr);
+  }
+}
+
+TEST(IpcSecurity, LowLabelOnAKernelObject) {
+  testsupport::new_trace_lines();
+  HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_TRUE(apply_low_integrity_label(event));
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL label = nullptr;
+  ASSERT_EQ(::GetSecurityInfo(event, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr,
+                              nullptr, &label, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_PRED1(low_label_or_none, agenttest::describe_acl(label));
+  ::LocalFree(descriptor);
+
+  // A handle that may not change the object's owner can't take a label.
+  HANDLE weak = nullptr;
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), event, ::GetCurrentProcess(), &weak,
+                                SYNCHRONIZE, FALSE, 0));
+  EXPECT_FALSE(apply_low_integrity_label(weak));
+  EXPECT_EQ(notices(), std::vector<std::string>{"U apply_low_integrity_label set SACL failed 0x5"});
+  ::CloseHandle(weak);
+  ::CloseHandle(event);
+}
+
+}  // namespace
+}  // namespace agent

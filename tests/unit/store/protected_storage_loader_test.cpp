@@ -1,0 +1,190 @@
+// The protected-storage loader against real libraries: none at all, a file
+// that is no library, one that lacks an entry point, and the stand-in.
+#define SECURITY_WIN32
+#include <windows.h>
+
+#include <security.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "store/protected_storage.h"
+#include "support/hresult.h"
+#include "templates/portable/manifest_text.h"
+#include "templates/template_folders.h"
+#include "templates/template_loader.h"
+#include "unit/store/protected_storage_test_support.h"
+
+namespace {
+
+using pstore::CProtectedStorage;
+using pstore::handle_t;
+
+// The calls of the loader, each made once.
+struct wrapper_call_t {
+  const wchar_t* entry_point;
+  std::function<void(const CProtectedStorage&, handle_t)> call;
+};
+
+const std::vector<wrapper_call_t>& wrapper_calls() {
+  static const std::vector<wrapper_call_t> calls = {
+      {L"CVOPSInit", [](const CProtectedStorage& ps, handle_t) { ps.init(); }},
+      {L"CVOPSQuery", [](const CProtectedStorage& ps, handle_t h) { ps.query(h, nullptr); }},
+      {L"CVOPSSave", [](const CProtectedStorage& ps, handle_t h) { ps.save(h, L"x"); }},
+      {L"CVOPSCommit", [](const CProtectedStorage& ps, handle_t h) { ps.commit(h); }},
+      {L"CVOPSGetReference",
+       [](const CProtectedStorage& ps, handle_t h) { ps.get_reference(h, L"name"); }},
+      {L"CVOPSGetUserName", [](const CProtectedStorage& ps, handle_t h) { ps.user_name(h); }},
+      {L"CVOPSReadProfileFromSharedStorage",
+       [](const CProtectedStorage& ps, handle_t h) { ps.read_shared_profile(h); }},
+      {L"CVOPSWriteProfileToSharedStorageEx",
+       [](const CProtectedStorage& ps, handle_t h) { ps.write_shared_profile(h, L"t", "ab", 2); }},
+  };
+  return calls;
+}
+
+TEST(ProtectedStorageLoader, ALibraryThatDoesNotLoadRaisesFileloadWithThePath) {
+  const std::wstring not_an_image = pstest::beside_program(L"pstore_not_a_library.dll");
+  const HANDLE file =
+      ::CreateFileW(not_an_image.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD done = 0;
+  ::WriteFile(file, "not a library", 13, &done, nullptr);
+  ::CloseHandle(file);
+
+  const struct {
+    std::wstring path;
+    DWORD error;
+  } cases[] = {
+      {pstest::beside_program(L"pstore_no_such_library.dll"), ERROR_MOD_NOT_FOUND},
+      {not_an_image, ERROR_BAD_EXE_FORMAT},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(templates::wide_to_utf8(c.path));
+    try {
+      CProtectedStorage ps(c.path);
+      ADD_FAILURE() << "loaded";
+    } catch (const errors::fileload_lasterror& e) {
+      EXPECT_EQ(e.error(), c.error);
+      EXPECT_NE(std::string(e.what()).find("File: " + templates::wide_to_utf8(c.path)),
+                std::string::npos)
+          << e.what();
+    }
+  }
+  ::DeleteFileW(not_an_image.c_str());
+}
+
+TEST(ProtectedStorageLoader, AMissingEntryPointFailsEveryUseWithThePath) {
+  const std::wstring path = pstest::beside_program(L"CvoPS_partial.dll");
+  const CProtectedStorage ps(path);
+  EXPECT_FALSE(ps.resolved());
+  const std::string message = "Unresolved functions in '" + templates::wide_to_utf8(path) + "'";
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& c : wrapper_calls()) {
+      SCOPED_TRACE(templates::wide_to_utf8(c.entry_point));
+      try {
+        c.call(ps, 1);
+        ADD_FAILURE() << "called";
+      } catch (const std::runtime_error& e) {
+        EXPECT_EQ(e.what(), message);
+      }
+    }
+    EXPECT_THROW(ps.entry_points(), std::runtime_error);
+    ps.term(1);  // swallowed
+  }
+}
+
+class ProtectedStorageOverStandIn : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // CVOPSInit of the stand-in opens this test's store instead of the user's.
+    ::SetEnvironmentVariableW(L"CVOPS_STANDIN_STORE", m_store.name().c_str());
+  }
+  void TearDown() override { ::SetEnvironmentVariableW(L"CVOPS_STANDIN_STORE", nullptr); }
+
+  template <typename Fn>
+  Fn extra(const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_ps.module(), name)));
+  }
+
+  pstest::scratch_store m_store;
+  CProtectedStorage m_ps{pstest::beside_program(L"CvoPS.dll")};
+};
+
+TEST_F(ProtectedStorageOverStandIn, EveryCallReachesTheStore) {
+  ASSERT_TRUE(m_ps.resolved());
+  const handle_t h = m_ps.init();
+  m_ps.save(h, L"profile text");
+  m_ps.commit(h);
+  EXPECT_EQ(m_ps.query(h, nullptr).view(), L"profile text");
+  ASSERT_EQ(extra<CVOPSSetReference_fn>("CVOPSSetReference")(h, L"pw-1", L"secret"), S_OK);
+  EXPECT_EQ(m_ps.get_reference(h, L"pw-1").view(), L"secret");
+  wchar_t account[256];
+  ULONG length = 256;
+  ASSERT_TRUE(::GetUserNameExW(NameSamCompatible, account, &length));
+  EXPECT_EQ(m_ps.user_name(h), account);
+
+  // The request goes where the agent reads it: under the fixed identifiers.
+  m_ps.write_shared_profile(h, L"template-7", "\x01\x02\x03", 3);
+  LPWSTR id = nullptr;
+  DWORD size = 0;
+  BYTE* bytes = nullptr;
+  ASSERT_EQ(
+      m_ps.entry_points().CVOPSReadProfileFromSharedStorageEx(
+          h, L"{595136b5-2ab8-4aba-9d78-e3ea8cb02090}", &CVOPS_PROFILE_GUID, &id, &size, &bytes),
+      S_OK);
+  EXPECT_STREQ(id, L"template-7");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), size), "\x01\x02\x03");
+  ::CoTaskMemFree(id);
+  ::CoTaskMemFree(bytes);
+
+  // And the profile the agent leaves is read from there.
+  ASSERT_EQ(m_ps.entry_points().CVOPSWriteProfileToSharedStorage(
+                h, &CVOPS_PROFILE_GUID, L"template-9", 2, reinterpret_cast<const BYTE*>("ok")),
+            S_OK);
+  const pstore::shared_profile_t shared = m_ps.read_shared_profile(h);
+  EXPECT_EQ(shared.template_id, L"template-9");
+  EXPECT_EQ(std::string(shared.image.begin(), shared.image.end()), "ok");
+  try {
+    m_ps.read_shared_profile(h);
+    ADD_FAILURE() << "read twice";
+  } catch (const support::hresult_error& e) {
+    EXPECT_EQ(e.code(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  }
+  m_ps.term(h);
+  m_ps.term(h);  // a second time: E_HANDLE, swallowed
+}
+
+TEST_F(ProtectedStorageOverStandIn, FailedResultsAreRaisedWithTheirCode) {
+  const handle_t h = m_ps.init();
+  pstest::fault_scratch faults;
+  HRESULT code = static_cast<HRESULT>(0x8004C001);
+  for (const auto& c : wrapper_calls()) {
+    SCOPED_TRACE(templates::wide_to_utf8(c.entry_point));
+    faults.fail(c.entry_point, ++code);
+    try {
+      c.call(m_ps, h);
+      ADD_FAILURE() << "no failure raised";
+    } catch (const support::hresult_error& e) {
+      EXPECT_EQ(e.code(), code);
+    }
+  }
+  faults.fail(L"CVOPSTerm", E_FAIL);
+  m_ps.term(h);  // swallowed
+}
+
+TEST(ProtectedStorageLoader, TheProcessLibraryComesFromTheComponentFolder) {
+  const std::wstring expected = templates::component_path(L"CvoPS.dll");
+  try {
+    EXPECT_EQ(pstore::protected_storage().path(), expected);
+    EXPECT_EQ(&pstore::protected_storage(), &pstore::protected_storage());
+  } catch (const errors::fileload_lasterror& e) {
+    EXPECT_NE(std::string(e.what()).find(templates::wide_to_utf8(expected)), std::string::npos);
+  }
+}
+
+}  // namespace
