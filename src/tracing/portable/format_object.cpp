@@ -27,14 +27,14 @@ std::wstring widen_ascii(const char* text) {
 
 // Narrow printf directive for an integer or floating conversion.
 std::string narrow_spec(const directive_t& d, const char* length, char conversion) {
-  std::string spec = "%" + d.flags;
+  std::string directive_text = "%" + d.flags;
   if (d.width >= 0)
-    spec += std::to_string(d.width);
+    directive_text += std::to_string(d.width);
   if (d.precision >= 0)
-    spec += "." + std::to_string(d.precision);
-  spec += length;
-  spec += conversion;
-  return spec;
+    directive_text += "." + std::to_string(d.precision);
+  directive_text += length;
+  directive_text += conversion;
+  return directive_text;
 }
 
 std::wstring render_number(const directive_t& d, std::int64_t s, std::uint64_t u, bool is_signed) {
@@ -52,11 +52,12 @@ std::wstring render_number(const directive_t& d, std::int64_t s, std::uint64_t u
         signed_conversion
             ? static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(bits)))
             : static_cast<std::uint32_t>(bits);
-  const std::string spec = narrow_spec(d, "ll", conversion);
+  const std::string directive_text = narrow_spec(d, "ll", conversion);
   if (signed_conversion)
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<long long>(bits));
+    std::snprintf(buffer, sizeof buffer, directive_text.c_str(), static_cast<long long>(bits));
   else
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<unsigned long long>(bits));
+    std::snprintf(buffer, sizeof buffer, directive_text.c_str(),
+                  static_cast<unsigned long long>(bits));
   return widen_ascii(buffer);
 }
 
@@ -234,8 +235,8 @@ std::wstring format_t::str() const {
         else if (const auto* u = std::get_if<std::uint64_t>(&arg))
           value = static_cast<double>(*u);
         char buffer[512];
-        const std::string spec = narrow_spec(d, "", static_cast<char>(d.conversion));
-        std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+        const std::string directive_text = narrow_spec(d, "", static_cast<char>(d.conversion));
+        std::snprintf(buffer, sizeof buffer, directive_text.c_str(), value);
         out += widen_ascii(buffer);
         break;
       }
