@@ -1,10 +1,9 @@
-// Overwrites memory that held a secret, in a way the optimiser may not drop.
 #pragma once
 
-#include <cstddef>
+#include "support/portable/secure_wipe.h"
 
 namespace crypto {
 
-void secure_wipe(void* data, std::size_t size) noexcept;
+using support::secure_wipe;
 
 }  // namespace crypto

@@ -8,15 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "support/portable/secure_wipe.h"
+
 namespace serialization {
 
-// Overwrites the bytes with zeros; the writes go through a volatile pointer so
-// that the compiler cannot drop them as dead stores before a free.
-inline void secure_wipe(void* data, std::size_t size) noexcept {
-  volatile unsigned char* p = static_cast<volatile unsigned char*>(data);
-  while (size--)
-    *p++ = 0;
-}
+using support::secure_wipe;
 
 // An allocator that wipes every block it frees (also the old buffer a growing
 // container leaves behind).
