@@ -1,0 +1,305 @@
+// The fill-in stand-in's profile text: reading, writing, replacing one
+// template's profiles among many, and texts that are not quite right.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "suite/CvFillin/profile_text.h"
+
+namespace cvfillin {
+namespace {
+
+using serialization::cvprofile_t;
+using serialization::cvprofileitem_t;
+using serialization::cvprofiles_t;
+
+std::wstring str(const secret_text& text) {
+  return std::wstring(text.data(), text.size());
+}
+
+cvprofileitem_t item(std::wstring display, std::string db, std::wstring value) {
+  cvprofileitem_t i;
+  i.displayname = std::move(display);
+  i.dbname = std::move(db);
+  i.value = value;
+  return i;
+}
+
+cvprofile_t record(int index, std::wstring name, std::vector<cvprofileitem_t> items = {}) {
+  cvprofile_t r;
+  r.operation = 1;
+  r.profileindex = index;
+  r.profilename = name;
+  r.qlinkname = std::move(name);
+  r.submitprofile = 1;
+  r.updatedate = "2024-05-01 10:30";
+  r.items = std::move(items);
+  return r;
+}
+
+std::wstring text_of(const std::vector<std::pair<std::wstring, cvprofiles_t>>& templates) {
+  secret_text out;
+  const std::wstring_view header = kProfileDataHeader;
+  out.insert(out.end(), header.begin(), header.end());
+  out.push_back(L'\n');
+  for (const auto& [id, list] : templates)
+    write_template(out, id, list);
+  return str(out);
+}
+
+TEST(ProfileText, RecordsComeBackAsWritten) {
+  cvprofileitem_t odd = item(L"Note = text", "note", L"back\\slash\nline\rreturn = end\\");
+  odd.value_op = 2;
+  odd.displayname_op = -7;
+  odd.memid = 2147483647;
+  cvprofile_t other = record(-3, L"J\u00fcrgen \u00e9t\u00e9", {odd});
+  other.operation = 0;
+  other.formindex = 4;
+  other.updatedate = "\xc3\xa9t\xc3\xa9";  // 8-bit fields are UTF-8
+  other.items.push_back(item(L"", "caf\xc3\xa9", L""));
+  const cvprofiles_t list = {
+      record(0, L"Work mail",
+             {item(L"User name", "USER", L"alice@example.com"),
+              item(L"Password", "PASS", L"550-08-60 {ID}/0/0/1")}),
+      other,
+      record(2, L""),
+  };
+  profile_data_t data(text_of({{L"{ID}", list}}));
+  ASSERT_TRUE(data.is_profile_data());
+  EXPECT_EQ(data.template_count(), 1u);
+  EXPECT_EQ(data.profiles(L"{ID}"), list);
+}
+
+TEST(ProfileText, TheDocumentedExampleReads) {
+  profile_data_t data(
+      L"CVProfileData 1\n"
+      L"[template]\n"
+      L"id={0A1B2C3D-0000-4000-8000-000000000001}\n"
+      L"[record]\n"
+      L"operation=1\n"
+      L"profileindex=0\n"
+      L"profilename=Work mail\n"
+      L"qlinkname=Work mail\n"
+      L"submitprofile=1\n"
+      L"updatedate=2024-05-01 10:30\n"
+      L"formindex=0\n"
+      L"[item]\n"
+      L"value_op=0\n"
+      L"displayname_op=0\n"
+      L"displayname=User name\n"
+      L"value=alice@example.com\n"
+      L"dbname=USER\n"
+      L"memid=-1\n"
+      L"[item]\n"
+      L"value_op=0\n"
+      L"displayname_op=0\n"
+      L"displayname=Password\n"
+      L"value=550-08-60 {0A1B2C3D-0000-4000-8000-000000000001}/0/0/1\n"
+      L"dbname=PASS\n"
+      L"memid=-1\n");
+  cvprofile_t expected = record(
+      0, L"Work mail",
+      {item(L"User name", "USER", L"alice@example.com"),
+       item(L"Password", "PASS", L"550-08-60 {0A1B2C3D-0000-4000-8000-000000000001}/0/0/1")});
+  EXPECT_EQ(data.profiles(L"{0A1B2C3D-0000-4000-8000-000000000001}"), cvprofiles_t{expected});
+}
+
+TEST(ProfileText, EscapesGoBothWays) {
+  const struct {
+    const wchar_t* value;
+    const wchar_t* escaped;
+  } cases[] = {
+      {L"plain", L"plain"},   {L"a\\b", L"a\\\\b"}, {L"two\nlines", L"two\\nlines"},
+      {L"cr\r", L"cr\\r"},    {L"\\n", L"\\\\n"},   {L"=;[]#", L"=;[]#"},
+      {L"\\\\", L"\\\\\\\\"}, {L"", L""},
+  };
+  for (const auto& c : cases) {
+    secret_text escaped;
+    append_escaped(escaped, c.value);
+    EXPECT_EQ(str(escaped), c.escaped) << c.escaped;
+    secret_text back;
+    append_unescaped(back, c.escaped);
+    EXPECT_EQ(str(back), c.value) << c.escaped;
+  }
+  // A backslash before any other character, or at the end, stands for itself.
+  const struct {
+    const wchar_t* escaped;
+    const wchar_t* value;
+  } lenient[] = {{L"\\q", L"\\q"}, {L"end\\", L"end\\"}, {L"\\\\\\", L"\\\\"}, {L"\\t", L"\\t"}};
+  for (const auto& c : lenient) {
+    secret_text back;
+    append_unescaped(back, c.escaped);
+    EXPECT_EQ(str(back), c.value) << c.escaped;
+  }
+}
+
+TEST(ProfileText, WhatIsAndIsNotProfileData) {
+  const struct {
+    const wchar_t* text;
+    bool profile_data;
+  } cases[] = {
+      {L"", true},
+      {L"CVProfileData 1", true},
+      {L"CVProfileData 1\r\n[template]\r\nid=x\r\n", true},
+      {L"CVProfileData 2\n[template]\nid=x\n[record]\n", false},
+      {L"profiles of another suite\n[template]\nid=x\n[record]\n", false},
+      {L" CVProfileData 1\n", false},
+  };
+  for (const auto& c : cases) {
+    profile_data_t data(c.text);
+    EXPECT_EQ(data.is_profile_data(), c.profile_data) << c.text;
+    EXPECT_TRUE(data.profiles(L"x").empty()) << c.text;
+  }
+}
+
+TEST(ProfileText, ATextIsRecognisedAsTheOneRead) {
+  const profile_data_t data(L"CVProfileData 1\nabc");
+  const struct {
+    const wchar_t* text;
+    bool same;
+  } cases[] = {
+      {L"CVProfileData 1\nabc", true},
+      {L"CVProfileData 1\nab", false},
+      {L"CVProfileData 1\nabcd", false},
+      {L"CVProfileData 1\nabC", false},
+      {L"", false},
+      {nullptr, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(data.holds_string(c.text), c.same) << (c.text ? c.text : L"(null)");
+  EXPECT_TRUE(profile_data_t().holds_string(nullptr));
+  EXPECT_TRUE(profile_data_t().holds_string(L""));
+  // A kept text with a zero in it equals no terminated text.
+  const wchar_t with_zero[] = {L'a', L'\0', L'b'};
+  EXPECT_FALSE(profile_data_t(std::wstring_view(with_zero, 3)).holds_string(L"a"));
+}
+
+TEST(ProfileText, IdentifiersCompareWithoutCaseAndBlocksOfOneTemplateJoin) {
+  const std::wstring text = text_of({{L"{AB-CD}", {record(0, L"first")}},
+                                     {L"{other}", {record(0, L"not mine")}},
+                                     {L"{ab-cd}", {record(1, L"second")}}});
+  profile_data_t data(text);
+  EXPECT_EQ(data.template_count(), 3u);
+  const cvprofiles_t both = {record(0, L"first"), record(1, L"second")};
+  EXPECT_EQ(data.profiles(L"{Ab-Cd}"), both);
+  EXPECT_EQ(data.profiles(L"{AB-CD}"), both);
+  EXPECT_TRUE(data.profiles(L"{AB-CE}").empty());
+
+  // A rewrite puts the template's profiles in place of its first block and
+  // drops the others.
+  profile_data_t rewritten(str(data.with_profiles(L"{AB-CD}", {record(5, L"only")})));
+  EXPECT_EQ(rewritten.template_count(), 2u);
+  EXPECT_EQ(rewritten.profiles(L"{ab-cd}"), cvprofiles_t{record(5, L"only")});
+  EXPECT_EQ(rewritten.profiles(L"{other}"), cvprofiles_t{record(0, L"not mine")});
+}
+
+TEST(ProfileText, OtherTemplatesStayAsTheyWereLineForLine) {
+  // Comments, unknown names and CR LF line ends of other templates survive a
+  // rewrite of one template untouched.
+  const std::wstring kept =
+      L"[template]\r\n"
+      L"id={KEPT}\r\n"
+      L"# a note\r\n"
+      L"[record]\r\n"
+      L"profilename=Kept\r\n"
+      L"futurefield=42\r\n";
+  const std::wstring text = L"CVProfileData 1\r\n# written by hand\r\n" + kept + str([] {
+                              secret_text t;
+                              write_template(t, L"{CHANGED}", {record(0, L"old")});
+                              return t;
+                            }());
+  profile_data_t data(text);
+  const std::wstring changed = str(data.with_profiles(L"{changed}", {record(0, L"new")}));
+  EXPECT_EQ(changed.find(L"CVProfileData 1\r\n# written by hand\r\n" + kept), 0u) << changed;
+  profile_data_t after(changed);
+  EXPECT_EQ(after.profiles(L"{CHANGED}"), cvprofiles_t{record(0, L"new")});
+
+  // A new template goes to the end; an empty list removes a template.
+  const std::wstring added = str(data.with_profiles(L"{NEW}", {record(0, L"added")}));
+  EXPECT_EQ(added.find(text), 0u);
+  EXPECT_EQ(profile_data_t(added).template_count(), 3u);
+  const std::wstring removed = str(data.with_profiles(L"{CHANGED}", {}));
+  profile_data_t without(removed);
+  EXPECT_EQ(without.template_count(), 1u);
+  EXPECT_TRUE(without.profiles(L"{CHANGED}").empty());
+  EXPECT_EQ(without.profiles(L"{KEPT}").size(), 1u);
+}
+
+TEST(ProfileText, TheEmptyTextGetsTheHeader) {
+  profile_data_t empty;
+  EXPECT_EQ(str(empty.with_profiles(L"{A}", {})), L"CVProfileData 1\n");
+  const std::wstring first = str(empty.with_profiles(L"{A}", {record(0, L"one")}));
+  EXPECT_EQ(first.find(L"CVProfileData 1\n[template]\nid={A}\n[record]\n"), 0u) << first;
+  // A header without a line end is completed before the first block.
+  profile_data_t bare(L"CVProfileData 1");
+  EXPECT_EQ(profile_data_t(str(bare.with_profiles(L"{A}", {record(0, L"one")}))).profiles(L"{A}"),
+            cvprofiles_t{record(0, L"one")});
+}
+
+TEST(ProfileText, DamagedLinesAreSkipped) {
+  profile_data_t data(
+      L"CVProfileData 1\n"
+      L"operation=9\n"  // before any template
+      L"[template]\n"
+      L"no equals sign\n"
+      L"id={T}\n"
+      L"[item]\n"  // an item without a record
+      L"value=lost\n"
+      L"[record]\n"
+      L"operation=twelve\n"  // not a number: the default stays
+      L"profileindex=99999999999\n"
+      L"formindex=-2\n"
+      L"[unknown]\n"
+      L"profilename=ignored\n"
+      L"[record]\n"
+      L"profilename==starts with equals\n"
+      L"[item]\n"
+      L"memid=\n"
+      L"value=kept\n");
+  const cvprofiles_t& list = data.profiles(L"{T}");
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].operation, 0);
+  EXPECT_EQ(list[0].profileindex, 0);
+  EXPECT_EQ(list[0].formindex, -2);
+  EXPECT_EQ(list[0].profilename, L"");
+  EXPECT_TRUE(list[0].items.empty());
+  EXPECT_EQ(list[1].profilename, L"=starts with equals");
+  ASSERT_EQ(list[1].items.size(), 1u);
+  EXPECT_EQ(list[1].items[0].memid, -1);
+  EXPECT_EQ(list[1].items[0].value, std::wstring_view(L"kept"));
+}
+
+TEST(ProfileText, ATemplateWithoutIdentifierIsNoTemplateOfAnyName) {
+  profile_data_t data(L"CVProfileData 1\n[template]\n[record]\nid={T}\nprofilename=x\n");
+  EXPECT_TRUE(data.profiles(L"{T}").empty());
+}
+
+TEST(ProfileText, ThousandsOfTemplates) {
+  constexpr int kTemplates = 3000;
+  std::vector<std::pair<std::wstring, cvprofiles_t>> templates;
+  for (int t = 0; t < kTemplates; ++t) {
+    const std::wstring id = L"{T-" + std::to_wstring(t) + L"}";
+    cvprofiles_t list;
+    for (int p = 0; p <= t % 3; ++p)
+      list.push_back(record(p, id + L" account " + std::to_wstring(p),
+                            {item(L"User", "user", L"user" + std::to_wstring(t)),
+                             item(L"Password", "pw", L"secret" + std::to_wstring(t * 7 + p))}));
+    templates.emplace_back(id, std::move(list));
+  }
+  const std::wstring text = text_of(templates);
+  profile_data_t data(text);
+  EXPECT_EQ(data.template_count(), static_cast<std::size_t>(kTemplates));
+  for (const auto& [id, list] : templates)
+    ASSERT_EQ(data.profiles(id), list) << std::string(id.begin(), id.end());
+
+  // Replacing one in the middle keeps every other template.
+  const cvprofiles_t replacement = {record(9, L"replaced")};
+  profile_data_t changed(str(data.with_profiles(L"{T-1500}", replacement)));
+  EXPECT_EQ(changed.template_count(), static_cast<std::size_t>(kTemplates));
+  for (const auto& [id, list] : templates)
+    ASSERT_EQ(changed.profiles(id), id == L"{T-1500}" ? replacement : list);
+}
+
+}  // namespace
+}  // namespace cvfillin
