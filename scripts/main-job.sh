@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job: installs what is needed, builds, installs the suite stand-ins into
-# a Wine prefix of its own, and runs the console host with the dashboard plug-in:
-# its status and information, then its pages in a real window under Xvfb (saving
-# a screenshot). Prints the plug-in's decoded trace at the end.
+# a Wine prefix of its own, seeds a demo user (three saved logons: templates and
+# protected profiles, with the agent running), and runs the console host with the
+# dashboard plug-in: its status and information, then its pages in a real window
+# under Xvfb (saving a screenshot). Prints the plug-in's decoded trace at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -26,7 +27,26 @@ key='HKLM\SOFTWARE\Corvantis\Tracing'
 run reg add "$key" /reg:32 /v DoTrace /t REG_DWORD /d 1 /f >/dev/null
 run reg add "$key" /reg:32 /v TracePath /t REG_SZ /d 'C:\cvtrace' /f >/dev/null
 
-host='C:\Program Files (x86)\corvantis\bin\cvhost.exe'
+bin='C:\Program Files (x86)\corvantis\bin\'
+host="${bin}cvhost.exe"
+
+echo "== a demo user: the agent runs, and the user saves three logons"
+# Start the demo user afresh so that every run shows the same logons.
+for user_dir in "$prefix"/drive_c/users/*/AppData/Roaming/Corvantis; do
+  rm -rf "$user_dir/Logons" "$user_dir/PStore"
+done
+run "${bin}CVAgent.exe" --log 'C:\cvtrace\agent.log' >/dev/null 2>&1 &
+sleep 2
+while IFS='|' read -r name address user password; do
+  CVUTRAIN_STANDIN_SCRIPT="ok;name=${name};address=${address};username=${user};password=${password}" \
+    run "${bin}CvRunDll.exe" "${bin}CvUTrain.dll" dll_function_startmonitor 0x00000000 \
+    && echo "saved logon: ${name} (${address}, ${user})" \
+    || echo "could not save the logon ${name}"
+done <<'LOGONS'
+Example Mail|mail.example.com|alice@example.com|Correct-Horse-7
+Example Bank|bank.example.net|alice|s3cret
+Photo Club|photos.example.org|alice.w|Tr0ub4dor&3x
+LOGONS
 echo "== the console asks the plug-in"
 run "$host" status || true
 run "$host" disable-status || true
