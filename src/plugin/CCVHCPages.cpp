@@ -26,12 +26,6 @@ constexpr UINT kTitleMainPage = 122;
 constexpr UINT kTitleSettingsPage = 124;
 constexpr wchar_t kPageGroup[] = L"KVX";
 
-std::wstring module_path() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(module().instance(), path, MAX_PATH);
-  return std::wstring(path, length);
-}
-
 BSTR new_bstr(const std::wstring& text) {
   return support::unique_bstr::from(text).release();
 }
@@ -163,7 +157,7 @@ HRESULT STDMETHODCALLTYPE CCVHCPages::GetProperty(LONG id, VARIANT* value) {
         text = CBranding::LoadBrandedString(131);
         break;
       case 2:
-        text = module_path() + L"," + std::to_wstring(kIconId);
+        text = module().ModulePath() + L"," + std::to_wstring(kIconId);
         break;
       case 3:
         text = CBranding::LoadBrandedString(115);
@@ -302,7 +296,7 @@ HRESULT STDMETHODCALLTYPE CCVHCPages::DisableLocal(LONG disable) {
       hr = unregistrar.Unregister(L"UserConsole", CLSID_CCVHCPages);
     } else {
       CVHC_SDK::CRegisterComponents registrar;
-      hr = registrar.Register(L"UserConsole", CLSID_CCVHCPages, module_path().c_str());
+      hr = registrar.Register(L"UserConsole", CLSID_CCVHCPages, module().ModulePath().c_str());
     }
     if (FAILED(hr))
       tracecore::trace_error("DisableLocal", hr);

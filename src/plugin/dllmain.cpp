@@ -35,12 +35,6 @@ const cleanup_item_t kCleanupItems[] = {
     {L"DIR", L"Corvantis", 4096, nullptr},
 };
 
-std::wstring module_path() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(plugin::module().instance(), path, MAX_PATH);
-  return std::wstring(path, length);
-}
-
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -76,7 +70,7 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* 
 extern "C" HRESULT WINAPI DllRegisterServer() {
   tracecore::trace_scope scope("DllRegisterServer");
   CVHC_SDK::CRegisterComponents registrar;
-  const std::wstring path = module_path();
+  const std::wstring path = plugin::module().ModulePath();
   for (const wchar_t* element : kHostElements) {
     const HRESULT hr = registrar.Register(element, CVONLINEIDSLib::CLSID_CCVHCPages, path.c_str());
     if (FAILED(hr)) {

@@ -23,15 +23,19 @@ void CCVOnlineIDsModule::AddCommonRGSReplacements(std::wstring& script) const {
     script.replace(at, placeholder.size(), appid);
 }
 
+std::wstring CCVOnlineIDsModule::ModulePath() const {
+  wchar_t path[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(m_instance, path, MAX_PATH);
+  return std::wstring(path, length);
+}
+
 void CCVOnlineIDsModule::LoadSatellite() noexcept {
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof(version);
   if (!::GetVersionExW(&version) || version.dwMajorVersion >= 6)
     return;
   // <module folder>\<language id>\<module file name>.mui
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(m_instance, path, MAX_PATH);
-  std::wstring module_path(path, length);
+  const std::wstring module_path = ModulePath();
   const auto slash = module_path.find_last_of(L'\\');
   if (slash == std::wstring::npos)
     return;

@@ -25,6 +25,8 @@ class CCVOnlineIDsModule {
   virtual void AddCommonRGSReplacements(std::wstring& script) const;
 
   HINSTANCE instance() const noexcept { return m_instance; }
+  // The full file name of the module.
+  std::wstring ModulePath() const;
   void set_instance(HINSTANCE instance) noexcept { m_instance = instance; }
 
   // The language resource satellite, which the system loads itself from

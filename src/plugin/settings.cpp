@@ -21,9 +21,7 @@ std::wstring with_backslash(std::wstring folder) {
 }
 
 std::wstring module_folder() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(module().instance(), path, MAX_PATH);
-  std::wstring folder(path, length);
+  const std::wstring folder = module().ModulePath();
   const auto slash = folder.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
 }
