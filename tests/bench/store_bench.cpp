@@ -9,9 +9,9 @@
 //          costs).
 // Also counts the allocations Save makes (one expected: the image) and shows
 // the record-level figures (records to image, image to records) for scale.
-// Each figure is the best of several rounds. Prints; never fails.
+// Each figure is the median of single operations timed one by one. Prints;
+// never fails.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +26,8 @@
 
 namespace {
 
-std::atomic<long> g_allocations{0};
+// The benchmark runs on one thread.
+long g_allocations = 0;
 
 }  // namespace
 
@@ -36,7 +37,7 @@ std::atomic<long> g_allocations{0};
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  ++g_allocations;
   if (void* p = std::malloc(size ? size : 1))
     return p;
   throw std::bad_alloc();
@@ -64,8 +65,7 @@ using namespace serialization::StorageNamed::InMemStorageSpace;
 
 constexpr int kRecords = 1000;
 constexpr int kItems = 6;
-constexpr int kBatch = 10;  // operations per timed batch
-constexpr int kRounds = 9;  // batches; the best counts
+constexpr int kRounds = 41;  // operations timed one by one; the median counts
 
 cvprofiles_t realistic_list() {
   static const wchar_t* const kFields[kItems][2] = {
@@ -109,20 +109,22 @@ double now_ns() {
                                  .count());
 }
 
-// Best time per operation, in nanoseconds. prepare() runs untimed before each
-// batch, finish() after it (to set up and drop what the batch made).
+// Median time of one operation, in nanoseconds, in a steady state: each
+// operation runs on its own, prepare() before it and finish() after it (to set
+// up and drop what it made) untimed, so the heap reuses what the last one gave
+// back, as it does in the product where a tree or an image lives for one call.
 template <typename Prepare, typename Body, typename Finish>
 double measure(Prepare prepare, Body body, Finish finish) {
-  double best = 1e300;
+  std::vector<double> times;
   for (int round = 0; round < kRounds; ++round) {
     prepare();
     const double start = now_ns();
-    for (int i = 0; i < kBatch; ++i)
-      body(i);
-    best = std::min(best, (now_ns() - start) / kBatch);
+    body();
+    times.push_back(now_ns() - start);
     finish();
   }
-  return best;
+  std::nth_element(times.begin(), times.begin() + kRounds / 2, times.end());
+  return times[kRounds / 2];
 }
 
 }  // namespace
@@ -141,78 +143,64 @@ int main() {
   // Baselines.
   std::vector<std::uint8_t> warm(size, 1);
   const double copy_ns = measure([] {},
-                                 [&](int) {
+                                 [&] {
                                    std::memcpy(warm.data(), image.data(), size);
                                    // Keep the copy observable.
                                    if (warm[size / 2] == 0xFF && warm[0] == 0xEE)
                                      std::puts("");
                                  },
                                  [] {});
-  std::vector<std::unique_ptr<std::uint8_t[]>> fresh(kBatch);
+  std::unique_ptr<std::uint8_t[]> fresh;
   const double alloc_copy_ns = measure([] {},
-                                       [&](int i) {
-                                         fresh[i].reset(new std::uint8_t[size]);
-                                         std::memcpy(fresh[i].get(), image.data(), size);
-                                       },
                                        [&] {
-                                         for (auto& p : fresh)
-                                           p.reset();
-                                       });
+                                         fresh.reset(new std::uint8_t[size]);
+                                         std::memcpy(fresh.get(), image.data(), size);
+                                       },
+                                       [&] { fresh.reset(); });
 
-  // Save into fresh blocks; the blocks are dropped untimed.
-  std::vector<CMemoryObjectEx> blocks(kBatch);
+  // Save into a fresh block, dropped untimed.
+  CMemoryObjectEx block;
   long save_allocations = -1;
   const double save_ns = measure([] {},
-                                 [&](int i) {
-                                   const long before = g_allocations.load();
-                                   Save(tree, blocks[i]);
-                                   save_allocations = g_allocations.load() - before;
-                                 },
                                  [&] {
-                                   for (auto& b : blocks)
-                                     b.release();
-                                 });
+                                   const long before = g_allocations;
+                                   Save(tree, block);
+                                   save_allocations = g_allocations - before;
+                                 },
+                                 [&] { block.release(); });
 
   // The same without the allocation: sizes and writing into a buffer in use.
   const double write_ns =
-      measure([] {}, [&](int) { WriteImage(tree, warm.data(), ImageSize(tree)); }, [] {});
+      measure([] {}, [&] { WriteImage(tree, warm.data(), ImageSize(tree)); }, [] {});
 
-  // Load into fresh storages; the trees are dropped untimed.
-  std::vector<std::unique_ptr<CInMemStorage>> storages(kBatch);
+  // Load into a fresh storage, dropped untimed; then the drop alone.
+  std::unique_ptr<CInMemStorage> storage;
   long load_allocations = 0;
-  const double load_ns = measure(
+  const double load_ns = measure([&] { storage = std::make_unique<CInMemStorage>(); },
+                                 [&] {
+                                   const long before = g_allocations;
+                                   Load(image, *storage);
+                                   load_allocations = g_allocations - before;
+                                 },
+                                 [&] { storage.reset(); });
+  const double drop_ns = measure(
       [&] {
-        for (auto& s : storages)
-          s = std::make_unique<CInMemStorage>();
+        storage = std::make_unique<CInMemStorage>();
+        Load(image, *storage);
       },
-      [&](int i) {
-        const long before = g_allocations.load();
-        Load(image, *storages[i]);
-        load_allocations = g_allocations.load() - before;
-      },
-      [&] {
-        for (auto& s : storages)
-          s.reset();
-      });
+      [&] { storage.reset(); }, [] {});
 
   // Record level, for scale: records to image, image to records.
   const double records_to_image_ns =
-      measure([] {}, [&](int i) { SaveProfilesImage(list, blocks[i]); },
-              [&] {
-                for (auto& b : blocks)
-                  b.release();
-              });
-  std::vector<cvprofiles_t> lists(kBatch);
+      measure([] {}, [&] { SaveProfilesImage(list, block); }, [&] { block.release(); });
+  cvprofiles_t loaded;
   const double image_to_records_ns =
-      measure([] {}, [&](int i) { LoadProfilesImage(image.data(), image.size(), lists[i]); },
-              [&] {
-                for (auto& l : lists)
-                  l.clear();
-              });
+      measure([] {}, [&] { LoadProfilesImage(image.data(), image.size(), loaded); },
+              [&] { loaded.clear(); });
 
   CInMemStorage check;
-  const bool same = Load(image, check) == size && Save(check, blocks[0]) == size &&
-                    std::memcmp(blocks[0].data(), image.data(), size) == 0;
+  const bool same = Load(image, check) == size && Save(check, block) == size &&
+                    std::memcmp(block.data(), image.data(), size) == 0;
 
   std::printf("store_bench: %d records of %d items, image %u bytes%s\n", kRecords, kItems, size,
               same ? "" : " (RELOADED IMAGE DIFFERS)");
@@ -228,6 +216,8 @@ int main() {
       "  Load                          %10.1f us   %5.2f x memcpy   %5.2f x new+memcpy"
       "   allocations: %ld\n",
       load_ns / 1000, load_ns / copy_ns, load_ns / alloc_copy_ns, load_allocations);
+  std::printf("  dropping the loaded tree      %10.1f us   %5.2f x memcpy\n", drop_ns / 1000,
+              drop_ns / copy_ns);
   std::printf("  records -> image              %10.1f us   %5.2f x memcpy\n",
               records_to_image_ns / 1000, records_to_image_ns / copy_ns);
   std::printf("  image -> records              %10.1f us   %5.2f x memcpy\n",

@@ -182,15 +182,130 @@ class fake_memblock_t : public memoryblock_T<aloocator_cpp> {
 };
 
 // The payload of a value in the named storage.
+//
+// Payloads of up to kInlineCapacity bytes (integers, short names and dates:
+// most values of a profile) live inside the object itself, so a value costs
+// one allocation instead of two and its bytes sit next to it when an image is
+// written. Larger payloads are allocated exactly as in any block. Inline bytes
+// are wiped like heap bytes whenever they are given up.
+//
+// Use the block through this type when moving or detaching it: the base's
+// non-virtual move and detach know nothing of the inline buffer.
 class CMemoryObjectEx : public memoryblock_T<aloocator_cpp> {
  public:
-  using memoryblock_T::memoryblock_T;
+  static constexpr std::uint32_t kInlineCapacity = 24;
+
   CMemoryObjectEx() noexcept = default;
-  CMemoryObjectEx(const CMemoryObjectEx&) = default;
-  CMemoryObjectEx(CMemoryObjectEx&&) noexcept = default;
-  CMemoryObjectEx& operator=(const CMemoryObjectEx&) = default;
-  CMemoryObjectEx& operator=(CMemoryObjectEx&&) noexcept = default;
-  explicit CMemoryObjectEx(const memoryblock_T& other) : memoryblock_T(other) {}
+  CMemoryObjectEx(const void* bytes, std::uint32_t size) { CMemoryObjectEx::set(bytes, size); }
+  explicit CMemoryObjectEx(const memoryblock_T& other) {
+    CMemoryObjectEx::set(other.data(), other.size());
+  }
+  CMemoryObjectEx(const CMemoryObjectEx& other) : memoryblock_T() {
+    CMemoryObjectEx::set(other.m_data, other.m_size);
+  }
+  CMemoryObjectEx(CMemoryObjectEx&& other) noexcept { take(other); }
+  CMemoryObjectEx& operator=(const CMemoryObjectEx& other) {
+    set(other.m_data, other.m_size);
+    return *this;
+  }
+  CMemoryObjectEx& operator=(CMemoryObjectEx&& other) noexcept {
+    if (this != &other) {
+      release();
+      take(other);
+    }
+    return *this;
+  }
+  ~CMemoryObjectEx() override { CMemoryObjectEx::release(); }
+
+  void assign(const memoryblock_T& other) override { set(other.data(), other.size()); }
+
+  void set(const void* bytes, std::uint32_t size) override {
+    if (bytes == nullptr || size == 0) {
+      release();
+      return;
+    }
+    if (size == m_size) {
+      std::memmove(m_data, bytes, size);
+      return;
+    }
+    if (size <= kInlineCapacity) {
+      if (m_data == nullptr) {
+        std::memcpy(m_inline, bytes, size);
+        m_data = m_inline;
+        m_size = size;
+        return;
+      }
+      if (is_inline()) {
+        // The source may lie in the inline buffer itself.
+        std::memmove(m_inline, bytes, size);
+        if (size < m_size)
+          secure_wipe(m_inline + size, m_size - size);
+        m_size = size;
+        return;
+      }
+      // Copied before the heap buffer (where the source may lie) goes.
+      std::uint8_t copy[kInlineCapacity];
+      std::memcpy(copy, bytes, size);
+      release();
+      std::memcpy(m_inline, copy, size);
+      secure_wipe(copy, size);
+      m_data = m_inline;
+      m_size = size;
+      return;
+    }
+    std::uint8_t* fresh = aloocator_cpp::allocate(size);
+    std::memcpy(fresh, bytes, size);
+    release();
+    m_data = fresh;
+    m_size = size;
+  }
+
+  std::uint8_t* allocate(std::uint32_t size) override {
+    release();
+    if (size == 0)
+      return nullptr;
+    m_data = size <= kInlineCapacity ? m_inline : aloocator_cpp::allocate(size);
+    m_size = size;
+    return m_data;
+  }
+
+  void release() noexcept override {
+    if (is_inline()) {
+      secure_wipe(m_inline, m_size);
+      m_data = nullptr;
+      m_size = 0;
+      return;
+    }
+    memoryblock_T::release();
+  }
+
+  // Hands the bytes over as a heap buffer the receiver frees with delete[]
+  // (inline bytes are copied out first); the block becomes empty.
+  std::uint8_t* detach() {
+    if (!is_inline())
+      return memoryblock_T::detach();
+    std::uint8_t* heap = aloocator_cpp::allocate(m_size);
+    std::memcpy(heap, m_inline, m_size);
+    release();
+    return heap;
+  }
+
+  bool is_inline() const noexcept { return m_data == m_inline; }
+
+ private:
+  void take(CMemoryObjectEx& other) noexcept {
+    if (other.is_inline()) {
+      std::memcpy(m_inline, other.m_inline, other.m_size);
+      m_data = m_inline;
+      m_size = other.m_size;
+      other.release();
+      return;
+    }
+    m_data = std::exchange(other.m_data, nullptr);
+    m_size = std::exchange(other.m_size, 0);
+  }
+
+  std::uint8_t m_inline[kInlineCapacity];
 };
 
 }  // namespace serialization

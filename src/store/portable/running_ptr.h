@@ -32,6 +32,40 @@ constexpr std::size_t count_width(std::uint64_t value) noexcept {
                               : 0;
 }
 
+// Copies a few bytes without a library call: names and most payloads are
+// short, and a call per entry would cost more than the copy. Longer runs go to
+// memcpy. (Fixed-size copies compile to plain loads and stores; each pair
+// below overlaps in the middle rather than looping.)
+inline void copy_bytes(std::uint8_t* out, const std::uint8_t* in, std::size_t n) noexcept {
+  if (n > 32) {
+    std::memcpy(out, in, n);
+  } else if (n >= 16) {
+    std::memcpy(out, in, 16);
+    std::memcpy(out + n - 16, in + n - 16, 16);
+  } else if (n >= 8) {
+    std::memcpy(out, in, 8);
+    std::memcpy(out + n - 8, in + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(out, in, 4);
+    std::memcpy(out + n - 4, in + n - 4, 4);
+  } else if (n >= 2) {
+    std::memcpy(out, in, 2);
+    std::memcpy(out + n - 2, in + n - 2, 2);
+  } else if (n == 1) {
+    *out = *in;
+  }
+}
+
+// Writes value as a count of the given width (count_width(value)).
+inline void put_count(std::uint8_t* out, std::uint64_t value, std::size_t width) noexcept {
+  const std::uint64_t unit = (value << 2) | (width == 1   ? 0u
+                                             : width == 2 ? 1u
+                                             : width == 4 ? 2u
+                                                          : 3u);
+  for (std::size_t i = 0; i < width; ++i)
+    out[i] = static_cast<std::uint8_t>(unit >> (8 * i));
+}
+
 class running_ptr {
  public:
   running_ptr(std::uint8_t* begin, std::size_t size) noexcept
@@ -58,7 +92,7 @@ class running_ptr {
   std::size_t write_bytes(const void* bytes, std::size_t length) noexcept {
     if (length == 0 || remaining() < length)
       return 0;
-    std::memcpy(m_current, bytes, length);
+    copy_bytes(m_current, static_cast<const std::uint8_t*>(bytes), length);
     m_current += length;
     return length;
   }
@@ -66,21 +100,24 @@ class running_ptr {
     const std::size_t width = count_width(value);
     if (width == 0 || remaining() < width)
       return 0;
-    const std::uint64_t unit = (value << 2) | (width == 1   ? 0u
-                                               : width == 2 ? 1u
-                                               : width == 4 ? 2u
-                                                            : 3u);
-    for (std::size_t i = 0; i < width; ++i)
-      m_current[i] = static_cast<std::uint8_t>(unit >> (8 * i));
+    put_count(m_current, value, width);
     m_current += width;
     return width;
+  }
+  // The next length bytes, to be written by the caller; null (and the cursor
+  // unmoved) when fewer remain.
+  std::uint8_t* claim(std::size_t length) noexcept {
+    if (length == 0 || remaining() < length)
+      return nullptr;
+    std::uint8_t* out = m_current;
+    m_current += length;
+    return out;
   }
   // The name's bytes and a terminating NUL.
   std::size_t write_name(std::string_view name) noexcept {
     if (remaining() < name.size() + 1)
       return 0;
-    if (!name.empty())
-      std::memcpy(m_current, name.data(), name.size());
+    copy_bytes(m_current, reinterpret_cast<const std::uint8_t*>(name.data()), name.size());
     m_current[name.size()] = 0;
     m_current += name.size() + 1;
     return name.size() + 1;
@@ -121,8 +158,20 @@ class running_ptr {
     m_current += width;
     return width;
   }
-  // A NUL-terminated name; covers its bytes and the NUL. Reports 0 when no NUL
-  // comes before the end. Throws std::bad_alloc.
+  // A NUL-terminated name, in place (without its NUL); covers its bytes and
+  // the NUL. Reports 0 when no NUL comes before the end.
+  std::size_t read_name(std::string_view& name) noexcept {
+    const std::size_t left = remaining();
+    const void* nul = left ? std::memchr(m_current, 0, left) : nullptr;
+    if (nul == nullptr)
+      return 0;
+    const std::size_t length =
+        static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - m_current);
+    name = std::string_view(reinterpret_cast<const char*>(m_current), length);
+    m_current += length + 1;
+    return length + 1;
+  }
+  // The same, copied. Throws std::bad_alloc.
   std::size_t read_name(std::string& name) {
     const std::size_t left = remaining();
     const void* nul = left ? std::memchr(m_current, 0, left) : nullptr;

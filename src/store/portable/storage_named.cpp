@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <tuple>
+
+#include "store/portable/entry_arena.h"
 
 namespace serialization {
 namespace StorageNamed {
@@ -34,18 +37,61 @@ std::size_t reserve_bound(std::uint64_t count, std::size_t remaining, std::size_
   return static_cast<std::size_t>(count < fits ? count : fits);
 }
 
-entry_ptr make_entry(std::uint8_t tag) {
+// The arena of the Load running on this thread; entries read outside a Load
+// come from the heap.
+thread_local entry_arena* t_loading_arena = nullptr;
+
+template <typename T, typename... Args>
+boost::shared_ptr<T> make_read_entry(entry_arena* arena, Args&&... args) {
+  return arena ? arena->make<T>(std::forward<Args>(args)...)
+               : boost::make_shared<T>(std::forward<Args>(args)...);
+}
+
+entry_ptr make_entry(std::uint8_t tag, entry_arena* arena) {
   switch (tag) {
     case kTagSection:
-      return boost::make_shared<CSSection>();
+      return make_read_entry<CSSection>(arena);
     case kTagValue:
-      return boost::make_shared<CSValue>();
+      return make_read_entry<CSValue>(arena);
     case kTagSectionsArray:
-      return boost::make_shared<CSSectionsArray>();
+      return make_read_entry<CSSectionsArray>(arena);
     case kTagValuesArray:
-      return boost::make_shared<CSValuesArray>();
+      return make_read_entry<CSValuesArray>(arena);
     default:
       return entry_ptr();
+  }
+}
+
+// Size and writing dispatched on the tag: the entry classes are final, so each
+// call below is direct (and the small ones inlined), where a virtual call per
+// entry would cost a good part of a walk over a large tree.
+std::uint64_t size_of(const ISSectionEntry& entry) noexcept {
+  switch (entry.tag()) {
+    case kTagValue:
+      return static_cast<const CSValue&>(entry).serialized_size();
+    case kTagSection:
+      return static_cast<const CSSection&>(entry).serialized_size();
+    case kTagSectionsArray:
+      return static_cast<const CSSectionsArray&>(entry).serialized_size();
+    case kTagValuesArray:
+      return static_cast<const CSValuesArray&>(entry).serialized_size();
+    default:
+      return entry.serialized_size();
+  }
+}
+
+std::size_t write_entry(const ISSectionEntry& entry, running_ptr& cursor) noexcept {
+  switch (entry.tag()) {
+    case kTagValue:
+      return static_cast<const CSValue&>(entry).write(cursor);
+    case kTagSection:
+      return static_cast<const CSSection&>(entry).write(cursor);
+    case kTagSectionsArray:
+      return static_cast<const CSSectionsArray&>(entry).write(cursor);
+    case kTagValuesArray:
+      return static_cast<const CSValuesArray&>(entry).write(cursor);
+    default:
+      return entry.write(cursor);
   }
 }
 
@@ -133,7 +179,7 @@ void assign_utf16le(WideString& out, const CMemoryObjectEx& payload) {
 std::uint64_t CSSection::serialized_size() const noexcept {
   std::uint64_t size = 1 + count_width(m_entries.size());
   for (const auto& [name, entry] : m_entries)
-    size += name.size() + 1 + entry->serialized_size();
+    size += name.size() + 1 + size_of(*entry);
   return size;
 }
 
@@ -142,12 +188,13 @@ std::size_t CSSection::write(running_ptr& cursor) const noexcept {
   if (!cursor.write_byte(kTagSection) || !cursor.write_count(m_entries.size()))
     return 0;
   for (const auto& [name, entry] : m_entries)
-    if (!cursor.write_name(name) || !entry->write(cursor))
+    if (!cursor.write_name(name) || !write_entry(*entry, cursor))
       return 0;
   return cursor.offset() - start;
 }
 
 std::size_t CSSection::read(running_ptr& cursor, unsigned depth) {
+  entry_arena* const arena = t_loading_arena;
   m_entries.clear();
   if (depth > kMaxNesting)
     return 0;
@@ -160,18 +207,19 @@ std::size_t CSSection::read(running_ptr& cursor, unsigned depth) {
   // the end rather than by an insertion per entry.
   bool in_order = true;
   for (std::uint64_t i = 0; i < count; ++i) {
-    std::string name;
+    std::string_view name;
     std::uint8_t tag = 0;
     if (!cursor.read_name(name) || !cursor.peek_byte(tag))
       return 0;
-    entry_ptr child = make_entry(tag);
+    entry_ptr child = make_entry(tag, arena);
     if (!child)
       break;  // an unknown tag ends the section after the entries read so far
     if (!child->read(cursor, depth + 1))
       return 0;
-    if (!m_entries.empty() && !(m_entries.back().first < name))
+    if (!m_entries.empty() && !(std::string_view(m_entries.back().first) < name))
       in_order = false;
-    m_entries.emplace_back(std::move(name), std::move(child));
+    m_entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(name),
+                           std::forward_as_tuple(std::move(child)));
   }
   if (!in_order) {
     // A later entry of the same name replaces an earlier one: keep the last of
@@ -233,13 +281,18 @@ std::uint64_t CSValue::serialized_size() const noexcept {
 }
 
 std::size_t CSValue::write(running_ptr& cursor) const noexcept {
-  const std::size_t start = cursor.offset();
-  if (!cursor.write_byte(kTagValue) || !cursor.write_byte(m_kind) ||
-      !cursor.write_count(m_payload.size()))
+  // One bounds check for the whole entry.
+  const std::uint32_t length = m_payload.size();
+  const std::size_t width = count_width(length);
+  const std::size_t total = 2 + width + length;
+  std::uint8_t* out = cursor.claim(total);
+  if (out == nullptr)
     return 0;
-  if (m_payload.size() && !cursor.write_bytes(m_payload.data(), m_payload.size()))
-    return 0;
-  return cursor.offset() - start;
+  out[0] = kTagValue;
+  out[1] = m_kind;
+  put_count(out + 2, length, width);
+  copy_bytes(out + 2 + width, m_payload.data(), length);
+  return total;
 }
 
 std::size_t CSValue::read(running_ptr& cursor, unsigned) {
@@ -258,7 +311,7 @@ std::size_t CSValue::read(running_ptr& cursor, unsigned) {
 std::uint64_t CSSectionsArray::serialized_size() const noexcept {
   std::uint64_t size = 1 + count_width(m_elements.size());
   for (const auto& element : m_elements)
-    size += element->serialized_size();
+    size += element->CSSection::serialized_size();
   return size;
 }
 
@@ -267,12 +320,13 @@ std::size_t CSSectionsArray::write(running_ptr& cursor) const noexcept {
   if (!cursor.write_byte(kTagSectionsArray) || !cursor.write_count(m_elements.size()))
     return 0;
   for (const auto& element : m_elements)
-    if (!element->write(cursor))
+    if (!element->CSSection::write(cursor))
       return 0;
   return cursor.offset() - start;
 }
 
 std::size_t CSSectionsArray::read(running_ptr& cursor, unsigned depth) {
+  entry_arena* const arena = t_loading_arena;
   m_elements.clear();
   if (depth > kMaxNesting)
     return 0;
@@ -282,7 +336,7 @@ std::size_t CSSectionsArray::read(running_ptr& cursor, unsigned depth) {
     return 0;
   m_elements.reserve(reserve_bound(count, cursor.remaining(), kMinSectionSize));
   for (std::uint64_t i = 0; i < count; ++i) {
-    section_ptr element = boost::make_shared<CSSection>();
+    section_ptr element = make_read_entry<CSSection>(arena);
     if (!element->read(cursor, depth + 1))
       return 0;
     m_elements.push_back(std::move(element));
@@ -314,6 +368,7 @@ std::size_t CSValuesArray::write(running_ptr& cursor) const noexcept {
 }
 
 std::size_t CSValuesArray::read(running_ptr& cursor, unsigned depth) {
+  entry_arena* const arena = t_loading_arena;
   m_elements.clear();
   if (depth > kMaxNesting)
     return 0;
@@ -328,7 +383,7 @@ std::size_t CSValuesArray::read(running_ptr& cursor, unsigned depth) {
     if (!cursor.read_count(length) || length > cursor.remaining())
       return 0;
     const auto size = static_cast<std::uint32_t>(length);
-    m_elements.push_back(boost::make_shared<CMemoryObjectEx>(cursor.take(size), size));
+    m_elements.push_back(make_read_entry<CMemoryObjectEx>(arena, cursor.take(size), size));
   }
   return cursor.offset() - start;
 }
@@ -582,6 +637,11 @@ std::size_t Load(const std::uint8_t* bytes, std::size_t size, CInMemStorage& sto
     return 0;
   try {
     CSSection root;
+    entry_arena arena;
+    t_loading_arena = &arena;
+    struct loading_done {
+      ~loading_done() { t_loading_arena = nullptr; }
+    } done;
     running_ptr cursor =
         running_ptr::for_reading(bytes + kImageHeaderSize, size - kImageHeaderSize);
     const std::size_t consumed = root.read(cursor, 0);

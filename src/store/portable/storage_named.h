@@ -76,10 +76,16 @@ class ISSectionEntry {
   // damaged. depth is the nesting level of this entry. Throws std::bad_alloc.
   virtual std::size_t read(running_ptr& cursor, unsigned depth) = 0;
 
+  // type() without a virtual call, for the walks over whole trees.
+  std::uint8_t tag() const noexcept { return m_tag; }
+
  protected:
-  ISSectionEntry() = default;
+  explicit ISSectionEntry(std::uint8_t tag) noexcept : m_tag(tag) {}
   ISSectionEntry(const ISSectionEntry&) = delete;
   ISSectionEntry& operator=(const ISSectionEntry&) = delete;
+
+ private:
+  const std::uint8_t m_tag;
 };
 
 using entry_ptr = boost::shared_ptr<ISSectionEntry>;
@@ -90,7 +96,7 @@ class CSSection final : public ISSectionEntry {
   // Kept sorted by name (byte-wise), names unique.
   using map_type = std::vector<value_type>;
 
-  CSSection() = default;
+  CSSection() noexcept : ISSectionEntry(kTagSection) {}
 
   std::uint8_t type() const noexcept override { return kTagSection; }
   std::uint64_t serialized_size() const noexcept override;
@@ -119,7 +125,7 @@ using section_ptr = boost::shared_ptr<CSSection>;
 
 class CSValue final : public ISSectionEntry {
  public:
-  explicit CSValue(std::uint8_t kind = 0) noexcept : m_kind(kind) {}
+  explicit CSValue(std::uint8_t kind = 0) noexcept : ISSectionEntry(kTagValue), m_kind(kind) {}
 
   std::uint8_t type() const noexcept override { return kTagValue; }
   std::uint64_t serialized_size() const noexcept override;
@@ -166,6 +172,7 @@ class CSEntriesArrayBase {
 
 class CSSectionsArray final : public ISSectionEntry, public CSEntriesArrayBase<CSSection> {
  public:
+  CSSectionsArray() noexcept : ISSectionEntry(kTagSectionsArray) {}
   std::uint8_t type() const noexcept override { return kTagSectionsArray; }
   std::uint64_t serialized_size() const noexcept override;
   std::size_t write(running_ptr& cursor) const noexcept override;
@@ -174,7 +181,8 @@ class CSSectionsArray final : public ISSectionEntry, public CSEntriesArrayBase<C
 
 class CSValuesArray final : public ISSectionEntry, public CSEntriesArrayBase<CMemoryObjectEx> {
  public:
-  explicit CSValuesArray(std::uint8_t kind = 0) noexcept : m_kind(kind) {}
+  explicit CSValuesArray(std::uint8_t kind = 0) noexcept
+      : ISSectionEntry(kTagValuesArray), m_kind(kind) {}
 
   std::uint8_t type() const noexcept override { return kTagValuesArray; }
   std::uint64_t serialized_size() const noexcept override;

@@ -158,11 +158,10 @@ inline serialization::cvprofile_t record(
   r.submitprofile = 1;
   r.updatedate = "2024-05-01 10:30:00";
   for (const auto& [display, db, value] : items) {
-    serialization::cvprofileitem_t item;
+    serialization::cvprofileitem_t& item = r.items.emplace_back();
     item.displayname = display;
     item.dbname = db;
     item.value = value;
-    r.items.push_back(std::move(item));
   }
   return r;
 }
