@@ -19,6 +19,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "store/portable/copy_bytes.h"
+#include "store/portable/entry_arena.h"
 #include "store/portable/secure_memory.h"
 
 namespace serialization {
@@ -183,17 +185,20 @@ class fake_memblock_t : public memoryblock_T<aloocator_cpp> {
 
 // The payload of a value in the named storage.
 //
-// Payloads of up to kInlineCapacity bytes (integers, short names and dates:
-// most values of a profile) live inside the object itself, so a value costs
-// one allocation instead of two and its bytes sit next to it when an image is
-// written. Larger payloads are allocated exactly as in any block. Inline bytes
-// are wiped like heap bytes whenever they are given up.
+// Its bytes live in one of three places:
+//   inline  payloads of up to kInlineCapacity bytes (integers, short names and
+//           dates: most values of a profile) live inside the object itself,
+//           so such a value costs no allocation of its own;
+//   carved  a value read from an image keeps its bytes in the chunk its entry
+//           was carved from (entry_arena.h) and gives them back to it;
+//   heap    anything else is allocated exactly as in any block.
+// Whatever the place, the bytes are wiped when they are given up.
 //
 // Use the block through this type when moving or detaching it: the base's
-// non-virtual move and detach know nothing of the inline buffer.
+// non-virtual move and detach know nothing of the inline or carved bytes.
 class CMemoryObjectEx : public memoryblock_T<aloocator_cpp> {
  public:
-  static constexpr std::uint32_t kInlineCapacity = 24;
+  static constexpr std::uint32_t kInlineCapacity = 20;
 
   CMemoryObjectEx() noexcept = default;
   CMemoryObjectEx(const void* bytes, std::uint32_t size) { CMemoryObjectEx::set(bytes, size); }
@@ -230,7 +235,7 @@ class CMemoryObjectEx : public memoryblock_T<aloocator_cpp> {
     }
     if (size <= kInlineCapacity) {
       if (m_data == nullptr) {
-        std::memcpy(m_inline, bytes, size);
+        copy_bytes(m_inline, static_cast<const std::uint8_t*>(bytes), size);
         m_data = m_inline;
         m_size = size;
         return;
@@ -243,7 +248,7 @@ class CMemoryObjectEx : public memoryblock_T<aloocator_cpp> {
         m_size = size;
         return;
       }
-      // Copied before the heap buffer (where the source may lie) goes.
+      // Copied before the old bytes (where the source may lie) go.
       std::uint8_t copy[kInlineCapacity];
       std::memcpy(copy, bytes, size);
       release();
@@ -272,25 +277,50 @@ class CMemoryObjectEx : public memoryblock_T<aloocator_cpp> {
   void release() noexcept override {
     if (is_inline()) {
       secure_wipe(m_inline, m_size);
-      m_data = nullptr;
-      m_size = 0;
+    } else if (m_chunk != nullptr) {
+      secure_wipe(m_data, m_size);
+      std::exchange(m_chunk, nullptr)->release_one();
+    } else {
+      memoryblock_T::release();
       return;
     }
-    memoryblock_T::release();
+    m_data = nullptr;
+    m_size = 0;
+  }
+
+  // Becomes a copy of the bytes, carved from the chunk of an image being read
+  // when they do not fit inline (the chunk counts them as one of its entries).
+  // Only the thread filling the chunk may call this. Throws std::bad_alloc.
+  void set_carved(const std::uint8_t* bytes, std::uint32_t size, arena_chunk* chunk) {
+    if (size <= kInlineCapacity || chunk == nullptr) {
+      set(bytes, size);
+      return;
+    }
+    void* place = chunk->carve(size, 1);
+    if (place == nullptr) {
+      set(bytes, size);
+      return;
+    }
+    release();
+    copy_bytes(static_cast<std::uint8_t*>(place), bytes, size);
+    m_data = static_cast<std::uint8_t*>(place);
+    m_size = size;
+    m_chunk = chunk;
   }
 
   // Hands the bytes over as a heap buffer the receiver frees with delete[]
-  // (inline bytes are copied out first); the block becomes empty.
+  // (inline or carved bytes are copied out first); the block becomes empty.
   std::uint8_t* detach() {
-    if (!is_inline())
+    if (m_data == nullptr || (!is_inline() && m_chunk == nullptr))
       return memoryblock_T::detach();
     std::uint8_t* heap = aloocator_cpp::allocate(m_size);
-    std::memcpy(heap, m_inline, m_size);
+    std::memcpy(heap, m_data, m_size);
     release();
     return heap;
   }
 
   bool is_inline() const noexcept { return m_data == m_inline; }
+  bool is_carved() const noexcept { return m_chunk != nullptr; }
 
  private:
   void take(CMemoryObjectEx& other) noexcept {
@@ -303,9 +333,11 @@ class CMemoryObjectEx : public memoryblock_T<aloocator_cpp> {
     }
     m_data = std::exchange(other.m_data, nullptr);
     m_size = std::exchange(other.m_size, 0);
+    m_chunk = std::exchange(other.m_chunk, nullptr);
   }
 
   std::uint8_t m_inline[kInlineCapacity];
+  arena_chunk* m_chunk = nullptr;  // where carved bytes came from
 };
 
 }  // namespace serialization

@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/portable/copy_bytes.h"
+
 namespace serialization {
 
 // Largest value a count can carry (eight bytes, two of its bits for the width).
@@ -30,30 +32,6 @@ constexpr std::size_t count_width(std::uint64_t value) noexcept {
          : value < 0x40000000 ? 4
          : value <= kMaxCount ? 8
                               : 0;
-}
-
-// Copies a few bytes without a library call: names and most payloads are
-// short, and a call per entry would cost more than the copy. Longer runs go to
-// memcpy. (Fixed-size copies compile to plain loads and stores; each pair
-// below overlaps in the middle rather than looping.)
-inline void copy_bytes(std::uint8_t* out, const std::uint8_t* in, std::size_t n) noexcept {
-  if (n > 32) {
-    std::memcpy(out, in, n);
-  } else if (n >= 16) {
-    std::memcpy(out, in, 16);
-    std::memcpy(out + n - 16, in + n - 16, 16);
-  } else if (n >= 8) {
-    std::memcpy(out, in, 8);
-    std::memcpy(out + n - 8, in + n - 8, 8);
-  } else if (n >= 4) {
-    std::memcpy(out, in, 4);
-    std::memcpy(out + n - 4, in + n - 4, 4);
-  } else if (n >= 2) {
-    std::memcpy(out, in, 2);
-    std::memcpy(out + n - 2, in + n - 2, 2);
-  } else if (n == 1) {
-    *out = *in;
-  }
 }
 
 // Writes value as a count of the given width (count_width(value)).
@@ -161,12 +139,14 @@ class running_ptr {
   // A NUL-terminated name, in place (without its NUL); covers its bytes and
   // the NUL. Reports 0 when no NUL comes before the end.
   std::size_t read_name(std::string_view& name) noexcept {
-    const std::size_t left = remaining();
-    const void* nul = left ? std::memchr(m_current, 0, left) : nullptr;
-    if (nul == nullptr)
+    // Names are short: a plain scan beats a library call.
+    const std::uint8_t* const end = m_begin + m_size;
+    const std::uint8_t* nul = m_current;
+    while (nul != end && *nul != 0)
+      ++nul;
+    if (nul == end)
       return 0;
-    const std::size_t length =
-        static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - m_current);
+    const auto length = static_cast<std::size_t>(nul - m_current);
     name = std::string_view(reinterpret_cast<const char*>(m_current), length);
     m_current += length + 1;
     return length + 1;

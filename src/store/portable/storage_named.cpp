@@ -32,14 +32,20 @@ bool starts_with_tag(running_ptr& cursor, std::uint8_t tag) noexcept {
   return cursor.peek_byte(found) && found == tag && cursor.read_byte(found);
 }
 
+// Whether a comes before b, byte-wise; names are short, so a plain loop beats
+// a library call.
+bool name_before(std::string_view a, std::string_view b) noexcept {
+  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < common; ++i)
+    if (a[i] != b[i])
+      return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+  return a.size() < b.size();
+}
+
 std::size_t reserve_bound(std::uint64_t count, std::size_t remaining, std::size_t min_size) {
   const std::uint64_t fits = remaining / min_size;
   return static_cast<std::size_t>(count < fits ? count : fits);
 }
-
-// The arena of the Load running on this thread; entries read outside a Load
-// come from the heap.
-thread_local entry_arena* t_loading_arena = nullptr;
 
 template <typename T, typename... Args>
 boost::shared_ptr<T> make_read_entry(entry_arena* arena, Args&&... args) {
@@ -92,6 +98,24 @@ std::size_t write_entry(const ISSectionEntry& entry, running_ptr& cursor) noexce
       return static_cast<const CSValuesArray&>(entry).write(cursor);
     default:
       return entry.write(cursor);
+  }
+}
+
+std::size_t read_entry(ISSectionEntry& entry,
+                       running_ptr& cursor,
+                       unsigned depth,
+                       entry_arena* arena) {
+  switch (entry.tag()) {
+    case kTagValue:
+      return static_cast<CSValue&>(entry).read(cursor, depth, arena);
+    case kTagSection:
+      return static_cast<CSSection&>(entry).read(cursor, depth, arena);
+    case kTagSectionsArray:
+      return static_cast<CSSectionsArray&>(entry).read(cursor, depth, arena);
+    case kTagValuesArray:
+      return static_cast<CSValuesArray&>(entry).read(cursor, depth, arena);
+    default:
+      return entry.read(cursor, depth);
   }
 }
 
@@ -194,7 +218,10 @@ std::size_t CSSection::write(running_ptr& cursor) const noexcept {
 }
 
 std::size_t CSSection::read(running_ptr& cursor, unsigned depth) {
-  entry_arena* const arena = t_loading_arena;
+  return read(cursor, depth, nullptr);
+}
+
+std::size_t CSSection::read(running_ptr& cursor, unsigned depth, entry_arena* arena) {
   m_entries.clear();
   if (depth > kMaxNesting)
     return 0;
@@ -202,7 +229,12 @@ std::size_t CSSection::read(running_ptr& cursor, unsigned depth) {
   std::uint64_t count = 0;
   if (!starts_with_tag(cursor, kTagSection) || !cursor.read_count(count))
     return 0;
-  m_entries.reserve(reserve_bound(count, cursor.remaining(), kMinSectionEntrySize));
+  if (const std::size_t room = reserve_bound(count, cursor.remaining(), kMinSectionEntrySize)) {
+    if (arena_chunk* chunk =
+            arena ? arena->chunk_for(room * sizeof(value_type) + alignof(value_type)) : nullptr)
+      m_entries = map_type(entries_allocator<value_type>::carving_from(chunk));
+    m_entries.reserve(room);
+  }
   // Images written by this code come sorted; anything else is sorted once at
   // the end rather than by an insertion per entry.
   bool in_order = true;
@@ -214,9 +246,9 @@ std::size_t CSSection::read(running_ptr& cursor, unsigned depth) {
     entry_ptr child = make_entry(tag, arena);
     if (!child)
       break;  // an unknown tag ends the section after the entries read so far
-    if (!child->read(cursor, depth + 1))
+    if (!read_entry(*child, cursor, depth + 1, arena))
       return 0;
-    if (!m_entries.empty() && !(std::string_view(m_entries.back().first) < name))
+    if (!m_entries.empty() && !name_before(m_entries.back().first, name))
       in_order = false;
     m_entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(name),
                            std::forward_as_tuple(std::move(child)));
@@ -295,14 +327,18 @@ std::size_t CSValue::write(running_ptr& cursor) const noexcept {
   return total;
 }
 
-std::size_t CSValue::read(running_ptr& cursor, unsigned) {
+std::size_t CSValue::read(running_ptr& cursor, unsigned depth) {
+  return read(cursor, depth, nullptr);
+}
+
+std::size_t CSValue::read(running_ptr& cursor, unsigned, entry_arena* arena) {
   const std::size_t start = cursor.offset();
   std::uint64_t length = 0;
   if (!starts_with_tag(cursor, kTagValue) || !cursor.read_byte(m_kind) ||
       !cursor.read_count(length) || length > cursor.remaining())
     return 0;
   const auto size = static_cast<std::uint32_t>(length);
-  m_payload.set(cursor.take(size), size);
+  m_payload.set_carved(cursor.take(size), size, arena ? arena->chunk_for(size) : nullptr);
   return cursor.offset() - start;
 }
 
@@ -326,7 +362,10 @@ std::size_t CSSectionsArray::write(running_ptr& cursor) const noexcept {
 }
 
 std::size_t CSSectionsArray::read(running_ptr& cursor, unsigned depth) {
-  entry_arena* const arena = t_loading_arena;
+  return read(cursor, depth, nullptr);
+}
+
+std::size_t CSSectionsArray::read(running_ptr& cursor, unsigned depth, entry_arena* arena) {
   m_elements.clear();
   if (depth > kMaxNesting)
     return 0;
@@ -334,10 +373,10 @@ std::size_t CSSectionsArray::read(running_ptr& cursor, unsigned depth) {
   std::uint64_t count = 0;
   if (!starts_with_tag(cursor, kTagSectionsArray) || !cursor.read_count(count))
     return 0;
-  m_elements.reserve(reserve_bound(count, cursor.remaining(), kMinSectionSize));
+  reserve(reserve_bound(count, cursor.remaining(), kMinSectionSize), arena);
   for (std::uint64_t i = 0; i < count; ++i) {
     section_ptr element = make_read_entry<CSSection>(arena);
-    if (!element->read(cursor, depth + 1))
+    if (!element->read(cursor, depth + 1, arena))
       return 0;
     m_elements.push_back(std::move(element));
   }
@@ -368,7 +407,10 @@ std::size_t CSValuesArray::write(running_ptr& cursor) const noexcept {
 }
 
 std::size_t CSValuesArray::read(running_ptr& cursor, unsigned depth) {
-  entry_arena* const arena = t_loading_arena;
+  return read(cursor, depth, nullptr);
+}
+
+std::size_t CSValuesArray::read(running_ptr& cursor, unsigned depth, entry_arena* arena) {
   m_elements.clear();
   if (depth > kMaxNesting)
     return 0;
@@ -377,13 +419,15 @@ std::size_t CSValuesArray::read(running_ptr& cursor, unsigned depth) {
   if (!starts_with_tag(cursor, kTagValuesArray) || !cursor.read_byte(m_kind) ||
       !cursor.read_count(count))
     return 0;
-  m_elements.reserve(reserve_bound(count, cursor.remaining(), 1));
+  reserve(reserve_bound(count, cursor.remaining(), 1), arena);
   for (std::uint64_t i = 0; i < count; ++i) {
     std::uint64_t length = 0;
     if (!cursor.read_count(length) || length > cursor.remaining())
       return 0;
     const auto size = static_cast<std::uint32_t>(length);
-    m_elements.push_back(make_read_entry<CMemoryObjectEx>(arena, cursor.take(size), size));
+    boost::shared_ptr<CMemoryObjectEx> element = make_read_entry<CMemoryObjectEx>(arena);
+    element->set_carved(cursor.take(size), size, arena ? arena->chunk_for(size) : nullptr);
+    m_elements.push_back(std::move(element));
   }
   return cursor.offset() - start;
 }
@@ -638,13 +682,9 @@ std::size_t Load(const std::uint8_t* bytes, std::size_t size, CInMemStorage& sto
   try {
     CSSection root;
     entry_arena arena;
-    t_loading_arena = &arena;
-    struct loading_done {
-      ~loading_done() { t_loading_arena = nullptr; }
-    } done;
     running_ptr cursor =
         running_ptr::for_reading(bytes + kImageHeaderSize, size - kImageHeaderSize);
-    const std::size_t consumed = root.read(cursor, 0);
+    const std::size_t consumed = root.read(cursor, 0, &arena);
     if (consumed == 0)
       return 0;
     storage.root().swap(root);

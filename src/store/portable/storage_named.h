@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "store/portable/entry_arena.h"
 #include "store/portable/memory_block.h"
 #include "store/portable/running_ptr.h"
 #include "store/portable/secure_memory.h"
@@ -94,7 +95,7 @@ class CSSection final : public ISSectionEntry {
  public:
   using value_type = std::pair<std::string, entry_ptr>;
   // Kept sorted by name (byte-wise), names unique.
-  using map_type = std::vector<value_type>;
+  using map_type = std::vector<value_type, entries_allocator<value_type>>;
 
   CSSection() noexcept : ISSectionEntry(kTagSection) {}
 
@@ -102,6 +103,8 @@ class CSSection final : public ISSectionEntry {
   std::uint64_t serialized_size() const noexcept override;
   std::size_t write(running_ptr& cursor) const noexcept override;
   std::size_t read(running_ptr& cursor, unsigned depth) override;
+  // The same, carving what it reads from the arena when one is given.
+  std::size_t read(running_ptr& cursor, unsigned depth, entry_arena* arena);
 
   entry_ptr find(std::string_view name) const noexcept;
   // Inserts or replaces. Throws std::bad_alloc.
@@ -131,6 +134,8 @@ class CSValue final : public ISSectionEntry {
   std::uint64_t serialized_size() const noexcept override;
   std::size_t write(running_ptr& cursor) const noexcept override;
   std::size_t read(running_ptr& cursor, unsigned depth) override;
+  // The same, carving what it reads from the arena when one is given.
+  std::size_t read(running_ptr& cursor, unsigned depth, entry_arena* arena);
 
   std::uint8_t kind() const noexcept { return m_kind; }
   void set_kind(std::uint8_t kind) noexcept { m_kind = kind; }
@@ -148,6 +153,7 @@ template <typename Element>
 class CSEntriesArrayBase {
  public:
   using element_ptr = boost::shared_ptr<Element>;
+  using element_list = std::vector<element_ptr, entries_allocator<element_ptr>>;
 
   virtual ~CSEntriesArrayBase() = default;
   virtual std::uint8_t type() const noexcept = 0;
@@ -155,7 +161,7 @@ class CSEntriesArrayBase {
   virtual std::size_t write(running_ptr& cursor) const noexcept = 0;
   virtual std::size_t read(running_ptr& cursor, unsigned depth) = 0;
 
-  const std::vector<element_ptr>& elements() const noexcept { return m_elements; }
+  const element_list& elements() const noexcept { return m_elements; }
   std::size_t count() const noexcept { return m_elements.size(); }
   void clear() noexcept { m_elements.clear(); }
   // Appends a new, empty element and returns it. Throws std::bad_alloc.
@@ -167,7 +173,17 @@ class CSEntriesArrayBase {
   void append(element_ptr element) { m_elements.push_back(std::move(element)); }
 
  protected:
-  std::vector<element_ptr> m_elements;
+  // Reserves room for count elements, in the chunk when one is given.
+  void reserve(std::size_t count, entry_arena* arena) {
+    if (count == 0)
+      return;
+    if (arena_chunk* chunk =
+            arena ? arena->chunk_for(count * sizeof(element_ptr) + alignof(element_ptr)) : nullptr)
+      m_elements = element_list(entries_allocator<element_ptr>::carving_from(chunk));
+    m_elements.reserve(count);
+  }
+
+  element_list m_elements;
 };
 
 class CSSectionsArray final : public ISSectionEntry, public CSEntriesArrayBase<CSSection> {
@@ -177,6 +193,8 @@ class CSSectionsArray final : public ISSectionEntry, public CSEntriesArrayBase<C
   std::uint64_t serialized_size() const noexcept override;
   std::size_t write(running_ptr& cursor) const noexcept override;
   std::size_t read(running_ptr& cursor, unsigned depth) override;
+  // The same, carving what it reads from the arena when one is given.
+  std::size_t read(running_ptr& cursor, unsigned depth, entry_arena* arena);
 };
 
 class CSValuesArray final : public ISSectionEntry, public CSEntriesArrayBase<CMemoryObjectEx> {
@@ -188,6 +206,8 @@ class CSValuesArray final : public ISSectionEntry, public CSEntriesArrayBase<CMe
   std::uint64_t serialized_size() const noexcept override;
   std::size_t write(running_ptr& cursor) const noexcept override;
   std::size_t read(running_ptr& cursor, unsigned depth) override;
+  // The same, carving what it reads from the arena when one is given.
+  std::size_t read(running_ptr& cursor, unsigned depth, entry_arena* arena);
 
   std::uint8_t kind() const noexcept { return m_kind; }
   void set_kind(std::uint8_t kind) noexcept { m_kind = kind; }
