@@ -40,7 +40,16 @@ class arena_chunk {
   static arena_chunk* open();
 
   // Room for size bytes at that alignment (a power of two), or null when full.
-  void* carve(std::size_t size, std::size_t alignment) noexcept;
+  void* carve(std::size_t size, std::size_t alignment) noexcept {
+    const auto base = reinterpret_cast<std::uintptr_t>(bytes());
+    const std::uintptr_t at = (base + m_used + alignment - 1) & ~std::uintptr_t(alignment - 1);
+    const std::size_t end = static_cast<std::size_t>(at - base) + size;
+    if (end > m_capacity)
+      return nullptr;
+    m_used = end;
+    ++m_carved;
+    return reinterpret_cast<void*>(at);
+  }
   bool has_room(std::size_t size) const noexcept { return m_capacity - m_used >= size; }
   bool holds(const void* p) const noexcept {
     const auto* byte = static_cast<const unsigned char*>(p);
