@@ -250,7 +250,11 @@ std::size_t CSSection::read(running_ptr& cursor, unsigned depth, entry_arena* ar
       return 0;
     if (!m_entries.empty() && !name_before(m_entries.back().first, name))
       in_order = false;
-    m_entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(name),
+    // Built from byte iterators, the string copies its few characters in a
+    // loop rather than through a library call (which costs more under Wine).
+    const auto* first = reinterpret_cast<const std::uint8_t*>(name.data());
+    m_entries.emplace_back(std::piecewise_construct,
+                           std::forward_as_tuple(first, first + name.size()),
                            std::forward_as_tuple(std::move(child)));
   }
   if (!in_order) {
