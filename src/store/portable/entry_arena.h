@@ -207,6 +207,8 @@ class entry_arena {
   // more than all the rest of reading it.
   template <typename T, typename... Args>
   boost::shared_ptr<T> make(Args&&... args) {
+    static_assert(sizeof(T) + alignof(T) <= kLargestEntry / 2,
+                  "an entry leaves room for its control block");
     if (m_chunk == nullptr || !m_chunk->has_room(kLargestEntry))
       next_chunk();
     void* place = m_chunk->carve(sizeof(T), alignof(T));
