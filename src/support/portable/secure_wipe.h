@@ -6,13 +6,19 @@
 
 namespace support {
 
-// memset is called through a volatile pointer, which the compiler must read
-// at run time, so it cannot prove the call dead and drop it even when the
-// memory is freed right afterwards; and large buffers are wiped at memset speed.
+namespace detail {
+inline void zero_bytes(void* data, std::size_t size) noexcept {
+  std::memset(data, 0, size);
+}
+}  // namespace detail
+
+// The zeroing is called through a volatile pointer, which the compiler must
+// read at run time, so it cannot prove the stores dead and drop them even when
+// the memory is freed right afterwards; large buffers are wiped at memset speed.
 inline void secure_wipe(void* data, std::size_t size) noexcept {
-  static void* (*const volatile wipe)(void*, int, std::size_t) = std::memset;
+  static void (*const volatile zero)(void*, std::size_t) noexcept = detail::zero_bytes;
   if (data != nullptr && size != 0)
-    wipe(data, 0, size);
+    zero(data, size);
 }
 
 }  // namespace support
