@@ -250,4 +250,17 @@ class entry_arena {
   arena_chunk* m_chunk = nullptr;
 };
 
+// Gives an empty list read from an image room for count elements: in the
+// load's current chunk when there is a load, else on the heap.
+template <typename List>
+void reserve_read_list(List& list, std::size_t count, entry_arena* arena) {
+  using element = typename List::value_type;
+  if (count == 0)
+    return;
+  if (arena_chunk* chunk =
+          arena ? arena->chunk_for(count * sizeof(element) + alignof(element)) : nullptr)
+    list = List(entries_allocator<element>::carving_from(chunk));
+  list.reserve(count);
+}
+
 }  // namespace serialization

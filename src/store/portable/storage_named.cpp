@@ -229,12 +229,8 @@ std::size_t CSSection::read(running_ptr& cursor, unsigned depth, entry_arena* ar
   std::uint64_t count = 0;
   if (!starts_with_tag(cursor, kTagSection) || !cursor.read_count(count))
     return 0;
-  if (const std::size_t room = reserve_bound(count, cursor.remaining(), kMinSectionEntrySize)) {
-    if (arena_chunk* chunk =
-            arena ? arena->chunk_for(room * sizeof(value_type) + alignof(value_type)) : nullptr)
-      m_entries = map_type(entries_allocator<value_type>::carving_from(chunk));
-    m_entries.reserve(room);
-  }
+  reserve_read_list(m_entries, reserve_bound(count, cursor.remaining(), kMinSectionEntrySize),
+                    arena);
   // Images written by this code come sorted; anything else is sorted once at
   // the end rather than by an insertion per entry.
   bool in_order = true;
@@ -377,7 +373,7 @@ std::size_t CSSectionsArray::read(running_ptr& cursor, unsigned depth, entry_are
   std::uint64_t count = 0;
   if (!starts_with_tag(cursor, kTagSectionsArray) || !cursor.read_count(count))
     return 0;
-  reserve(reserve_bound(count, cursor.remaining(), kMinSectionSize), arena);
+  reserve_read_list(m_elements, reserve_bound(count, cursor.remaining(), kMinSectionSize), arena);
   for (std::uint64_t i = 0; i < count; ++i) {
     section_ptr element = make_read_entry<CSSection>(arena);
     if (!element->read(cursor, depth + 1, arena))
@@ -423,7 +419,7 @@ std::size_t CSValuesArray::read(running_ptr& cursor, unsigned depth, entry_arena
   if (!starts_with_tag(cursor, kTagValuesArray) || !cursor.read_byte(m_kind) ||
       !cursor.read_count(count))
     return 0;
-  reserve(reserve_bound(count, cursor.remaining(), 1), arena);
+  reserve_read_list(m_elements, reserve_bound(count, cursor.remaining(), 1), arena);
   for (std::uint64_t i = 0; i < count; ++i) {
     std::uint64_t length = 0;
     if (!cursor.read_count(length) || length > cursor.remaining())

@@ -173,16 +173,6 @@ class CSEntriesArrayBase {
   void append(element_ptr element) { m_elements.push_back(std::move(element)); }
 
  protected:
-  // Reserves room for count elements, in the chunk when one is given.
-  void reserve(std::size_t count, entry_arena* arena) {
-    if (count == 0)
-      return;
-    if (arena_chunk* chunk =
-            arena ? arena->chunk_for(count * sizeof(element_ptr) + alignof(element_ptr)) : nullptr)
-      m_elements = element_list(entries_allocator<element_ptr>::carving_from(chunk));
-    m_elements.reserve(count);
-  }
-
   element_list m_elements;
 };
 
