@@ -14,8 +14,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <string>
 #include <string_view>
 
 #include "store/portable/copy_bytes.h"
@@ -148,18 +146,6 @@ class running_ptr {
       return 0;
     const auto length = static_cast<std::size_t>(nul - m_current);
     name = std::string_view(reinterpret_cast<const char*>(m_current), length);
-    m_current += length + 1;
-    return length + 1;
-  }
-  // The same, copied. Throws std::bad_alloc.
-  std::size_t read_name(std::string& name) {
-    const std::size_t left = remaining();
-    const void* nul = left ? std::memchr(m_current, 0, left) : nullptr;
-    if (nul == nullptr)
-      return 0;
-    const std::size_t length =
-        static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - m_current);
-    name.assign(reinterpret_cast<const char*>(m_current), length);
     m_current += length + 1;
     return length + 1;
   }

@@ -53,6 +53,11 @@ boost::shared_ptr<T> make_read_entry(entry_arena* arena, Args&&... args) {
                : boost::make_shared<T>(std::forward<Args>(args)...);
 }
 
+// Where a payload read from an image goes beside the heap: the load's chunk.
+arena_chunk* payload_chunk(entry_arena* arena, std::uint32_t size) {
+  return arena ? arena->chunk_for(size) : nullptr;
+}
+
 entry_ptr make_entry(std::uint8_t tag, entry_arena* arena) {
   switch (tag) {
     case kTagSection:
@@ -338,7 +343,7 @@ std::size_t CSValue::read(running_ptr& cursor, unsigned, entry_arena* arena) {
       !cursor.read_count(length) || length > cursor.remaining())
     return 0;
   const auto size = static_cast<std::uint32_t>(length);
-  m_payload.set_carved(cursor.take(size), size, arena ? arena->chunk_for(size) : nullptr);
+  m_payload.set_carved(cursor.take(size), size, payload_chunk(arena, size));
   return cursor.offset() - start;
 }
 
@@ -426,7 +431,7 @@ std::size_t CSValuesArray::read(running_ptr& cursor, unsigned depth, entry_arena
       return 0;
     const auto size = static_cast<std::uint32_t>(length);
     boost::shared_ptr<CMemoryObjectEx> element = make_read_entry<CMemoryObjectEx>(arena);
-    element->set_carved(cursor.take(size), size, arena ? arena->chunk_for(size) : nullptr);
+    element->set_carved(cursor.take(size), size, payload_chunk(arena, size));
     m_elements.push_back(std::move(element));
   }
   return cursor.offset() - start;

@@ -164,7 +164,7 @@ TEST(RunningPtr, NeverMovesPastItsSize) {
   EXPECT_EQ(r.read_count(count), 0u);
   EXPECT_EQ(r.offset(), 0u);
   running_ptr names = running_ptr::for_reading(image + 1, 2);
-  std::string name;
+  std::string_view name;
   EXPECT_EQ(names.read_name(name), 0u);
   EXPECT_EQ(names.take(3), nullptr);
   EXPECT_EQ(names.offset(), 0u);
