@@ -114,6 +114,20 @@ TEST(LoadedTree, SavesBackToTheSameBytes) {
   EXPECT_TRUE(value->payload().is_carved() || value->payload().is_inline());
 }
 
+TEST(LoadedTree, LargePayloadsComeFromTheHeap) {
+  CInMemStorage built;
+  const std::string large(5000, 'L');
+  SetValue(built, nullptr, "large", std::string_view(large));
+  SetValue(built, nullptr, "small", std::string_view("s"));
+  const bytes_t image = save(built);
+  CInMemStorage storage;
+  ASSERT_EQ(Load(image.data(), image.size(), storage), image.size());
+  const auto value = boost::static_pointer_cast<CSValue>(Find(storage, nullptr, "large"));
+  EXPECT_FALSE(value->payload().is_carved() || value->payload().is_inline());
+  EXPECT_EQ(text_of(storage, nullptr, "large"), large);
+  EXPECT_EQ(save(storage), image);
+}
+
 TEST(LoadedTree, EntriesKeptOutliveTheirStorageAndItsChunks) {
   const bytes_t image = sample_image(300);
   std::vector<section_ptr> kept;
