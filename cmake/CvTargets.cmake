@@ -2,6 +2,14 @@
 
 if(WIN32)
   set(CV_WINDOWS ON)
+  # The shipped component is 32-bit; the 64-bit twin builds the same sources so the
+  # Windows tests also run where 32-bit code cannot.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CV_MINGW_ARCH x86_64)
+  else()
+    set(CV_MINGW_ARCH i686)
+  endif()
+  include("${CMAKE_CURRENT_LIST_DIR}/CvBuildKind.cmake")
   # Test programs run under Wine in a prefix that belongs to this build tree.
   set(CV_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
   set(CMAKE_CROSSCOMPILING_EMULATOR "${CV_ROOT}/scripts/wine-run.sh;--prefix;${CV_WINEPREFIX}")
@@ -29,8 +37,8 @@ target_include_directories(cv_boost SYSTEM INTERFACE "${CV_DEPS}/boost-headers")
 if(CV_WINDOWS)
   add_library(cv_expat STATIC IMPORTED GLOBAL)
   set_target_properties(cv_expat PROPERTIES
-    IMPORTED_LOCATION "${CV_DEPS}/expat-mingw/lib/libexpat.a"
-    INTERFACE_INCLUDE_DIRECTORIES "${CV_DEPS}/expat-mingw/include"
+    IMPORTED_LOCATION "${CV_DEPS}/expat-${CV_MINGW_ARCH}/lib/libexpat.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${CV_DEPS}/expat-${CV_MINGW_ARCH}/include"
     INTERFACE_COMPILE_DEFINITIONS XML_STATIC)
 else()
   find_package(EXPAT REQUIRED)

@@ -53,9 +53,11 @@ inline constexpr IID IID_ICVHCPageSite = {0x3965ADBA,
 // Registry form of the class identifier, as the plug-in keys carry it.
 inline constexpr wchar_t kCCVHCPagesClsidText[] = L"{DFE62CBF-66E7-4101-926B-16EC9DB5CA4F}";
 
-// Handed to the host with every page: eleven 32-bit fields.
+// Handed to the host with every page: eleven 32-bit fields (44 bytes) in the
+// 32-bit component. The 64-bit twin keeps the order; its handle and pointer fields
+// take their natural width, so cbSize there is the twin's own size.
 struct CVHC_PAGE_DESCRIPTOR {
-  DWORD cbSize;          // 44
+  DWORD cbSize;          // sizeof: 44 in the 32-bit component
   HPROPSHEETPAGE hPage;  // from CreatePropertySheetPageW
   LONG kind;             // 5 main page, 1 settings page
   LPCWSTR title;         // valid during the AddPage call
@@ -67,6 +69,10 @@ struct CVHC_PAGE_DESCRIPTOR {
   DWORD reserved4;
   DWORD reserved5;
 };
+
+#if !defined(_WIN64)
+static_assert(sizeof(CVHC_PAGE_DESCRIPTOR) == 44, "the console reads eleven 32-bit fields");
+#endif
 
 // Host properties asked by the component.
 enum : LONG {

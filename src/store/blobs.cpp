@@ -32,6 +32,32 @@ CMemoryObjectEx encode_object(LPCSTR struct_type, const void* structure) noexcep
   return der;
 }
 
+// The minimal DER INTEGER of little-endian two's-complement bytes. Used only when
+// the system's encoder fails: 64-bit Wine's crypt32 drops every 0xFF byte of -1
+// and then reads far outside the buffer (an access violation it reports as a
+// failure), so -1 could not be stored there at all.
+CMemoryObjectEx encode_integer_directly(const BYTE* bytes, DWORD size) noexcept {
+  CMemoryObjectEx der;
+  const bool negative = (bytes[size - 1] & 0x80) != 0;
+  const BYTE sign = negative ? 0xFF : 0x00;
+  // Drop high bytes that only repeat the sign of the byte below them.
+  DWORD used = size;
+  while (used > 1 && bytes[used - 1] == sign && ((bytes[used - 2] & 0x80) != 0) == negative)
+    --used;
+  if (used > 126)
+    return der;
+  try {
+    BYTE* out = der.allocate(used + 2);
+    out[0] = 0x02;
+    out[1] = static_cast<BYTE>(used);
+    for (DWORD i = 0; i < used; ++i)
+      out[2 + i] = bytes[used - 1 - i];
+  } catch (...) {
+    der.release();
+  }
+  return der;
+}
+
 // Size-then-fill use of CryptDecodeObject: the decoded structure (with the data
 // it points to) in decoded.
 bool decode_object(LPCSTR struct_type,
@@ -107,7 +133,10 @@ CMemoryObjectEx CCVIntBlob::Encode() const noexcept {
   // An empty blob stands for 0.
   static const BYTE zero[4] = {};
   CRYPT_INTEGER_BLOB blob{Empty() ? DWORD{4} : Size(), const_cast<BYTE*>(Empty() ? zero : Data())};
-  return encode_object(X509_MULTI_BYTE_INTEGER, &blob);
+  CMemoryObjectEx der = encode_object(X509_MULTI_BYTE_INTEGER, &blob);
+  if (der.empty() && !Empty())
+    der = encode_integer_directly(Data(), Size());
+  return der;
 }
 
 std::int32_t CCVIntBlob::Value() const noexcept {

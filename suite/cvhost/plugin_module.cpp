@@ -48,7 +48,7 @@ plugin_location_t find_plugin(const std::wstring& element) {
   const std::wstring element_path = std::wstring(kPluginsKey) + L"\\" + element;
   const std::string where = "HKEY_LOCAL_MACHINE\\" + utf8(element_path);
   const auto element_key =
-      support::try_open_key(HKEY_LOCAL_MACHINE, element_path.c_str(), KEY_READ | KEY_WOW64_32KEY);
+      support::try_open_key(HKEY_LOCAL_MACHINE, element_path.c_str(), KEY_READ);
   if (!element_key)
     throw host_error(kExitNotRegistered, "no plug-in is registered for the element \"" +
                                              utf8(element) + "\" (" + where + " does not exist)");
@@ -74,8 +74,7 @@ plugin_location_t find_plugin(const std::wstring& element) {
                      "the plug-in key " + class_where + " does not name a class identifier");
   location.clsid = *clsid;
 
-  const auto class_key =
-      support::try_open_key(element_key->get(), chosen.c_str(), KEY_QUERY_VALUE | KEY_WOW64_32KEY);
+  const auto class_key = support::try_open_key(element_key->get(), chosen.c_str(), KEY_QUERY_VALUE);
   std::optional<std::wstring> path;
   if (class_key)
     path = support::try_get_string(class_key->get(), nullptr);

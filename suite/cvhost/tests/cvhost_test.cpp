@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/CVOnlineIDsLib.h"
 #include "support/registry.h"
 #include "support/unique_any.h"
 
@@ -350,6 +351,10 @@ TEST_F(CvHostStorage, RestoreOfAMissingFileExitsWith7BeforeCallingThePlugin) {
 // ---------------------------------------------------------------------------
 // Pages and the page site
 
+// 44 in the 32-bit build; the 64-bit twin's descriptor has wider handle fields.
+const std::string kDescriptorSize =
+    "size=" + std::to_string(sizeof(CVONLINEIDSLib::CVHC_PAGE_DESCRIPTOR));
+
 TEST(CvHostPages, UserConsoleReceivesBothPagesWithTheirDescriptors) {
   const host_run_t run = run_fake(L"pages");
   EXPECT_EQ(run.exit_code, 0u) << run;
@@ -361,10 +366,10 @@ TEST(CvHostPages, UserConsoleReceivesBothPagesWithTheirDescriptors) {
       "result=accepted",
       "addpage: order=2 location=8 flags=0 group=KVX title=Settings result=accepted",
       "pages: hr=0x00000000 count=2",
-      "page: order=1 location=8 flags=0 group=KVX kind=5 size=44 title=Main view=0 "
-      "other=0x80070057 icon=119 iconmodule=self",
-      "page: order=2 location=8 flags=0 group=KVX kind=1 size=44 title=Settings icon=0 "
-      "iconmodule=none",
+      "page: order=1 location=8 flags=0 group=KVX kind=5 " + kDescriptorSize +
+          " title=Main view=0 other=0x80070057 icon=119 iconmodule=self",
+      "page: order=2 location=8 flags=0 group=KVX kind=1 " + kDescriptorSize +
+          " title=Settings icon=0 iconmodule=none",
   };
   EXPECT_EQ(run.lines(), expected) << run;
 }
@@ -373,9 +378,8 @@ TEST(CvHostPages, HostKindFollowsTheElementOrTheOption) {
   host_run_t run = run_fake(L"--element DashBoard pages");
   EXPECT_EQ(run.exit_code, 0u) << run;
   EXPECT_TRUE(run.has_line("pages: hr=0x00000000 count=1")) << run;
-  EXPECT_TRUE(
-      run.has_line("page: order=1 location=1 flags=1 group=KVX kind=5 size=44 "
-                   "title=Main view=0 other=0x80070057 icon=119 iconmodule=other"))
+  EXPECT_TRUE(run.has_line("page: order=1 location=1 flags=1 group=KVX kind=5 " + kDescriptorSize +
+                           " title=Main view=0 other=0x80070057 icon=119 iconmodule=other"))
       << run;
 
   run = run_fake(L"--kind DashBoard pages");
@@ -582,7 +586,7 @@ class CvHostRegistry : public ::testing::Test {
   void register_class(const std::wstring& element,
                       const std::wstring& class_name,
                       const std::optional<std::wstring>& path,
-                      REGSAM view = KEY_WOW64_32KEY) {
+                      REGSAM view = 0) {
     const std::wstring key_path = std::wstring(kPluginsKey) + L"\\" + element + L"\\" + class_name;
     HKEY key = nullptr;
     ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, nullptr, 0,
@@ -645,7 +649,7 @@ TEST_F(CvHostRegistry, UnusableRegistrationsExitWith2) {
   HKEY key = nullptr;
   ASSERT_EQ(
       ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kPluginsKey) + L"\\" + m_element).c_str(),
-                        0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, nullptr),
+                        0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
       ERROR_SUCCESS);
   ::RegCloseKey(key);
   host_run_t run = run_host(L"--element " + m_element + L" status");
@@ -666,10 +670,11 @@ TEST_F(CvHostRegistry, KeyNotNamingAClassExitsWith2) {
   EXPECT_NE(run.err.find("does not name a class identifier"), std::string::npos) << run;
 }
 
-TEST_F(CvHostRegistry, RegistrationInThe64BitViewIsNotSeen) {
-  // The host is a 32-bit program: it reads the redirected view, where the
-  // plug-in registers itself.
-  register_class(m_element, kComponentClass, program_folder() + L"fakeplugin.dll", KEY_WOW64_64KEY);
+TEST_F(CvHostRegistry, RegistrationInTheOtherViewIsNotSeen) {
+  // The host reads its own registry view (the redirected one for the 32-bit
+  // host), where a plug-in of its bitness registers itself.
+  constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  register_class(m_element, kComponentClass, program_folder() + L"fakeplugin.dll", kOtherView);
   const host_run_t run = run_host(L"--element " + m_element + L" status");
   EXPECT_EQ(run.exit_code, 2u) << run;
 }
