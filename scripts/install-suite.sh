@@ -2,13 +2,16 @@
 # Lays the suite into a Wine prefix as its installer would, so that the plug-in
 # finds everything where an installed suite keeps it.
 #   install-suite.sh BUILD_DIR PREFIX
-# BUILD_DIR is a win32 build tree, PREFIX the Wine prefix (created when missing).
+# BUILD_DIR is a Windows build tree (the 32-bit build or its 64-bit twin), PREFIX
+# the Wine prefix (created when missing). What depends on the build's bitness comes
+# from the tree's cv-build-kind.sh:
 # - copies the built suite binaries (every .dll and .exe under BUILD_DIR/suite,
-#   test folders left out) and the plug-in into "C:\Program Files (x86)\corvantis\bin\";
-# - writes into the 32-bit registry view: "BinDir" (Applications\KVX and
+#   test folders left out) and the plug-in into "<Program Files>\corvantis\bin\"
+#   ("Program Files (x86)" for the 32-bit build, "Program Files" for the twin);
+# - writes into the build's own registry view: "BinDir" (Applications\KVX and
 #   Applications), the branding "DLLPath", the product key and the machine default
 #   settings; into the 64-bit view: "CorvantisPath" (and creates that folder);
-# - registers the plug-in with the system's 32-bit regsvr32.
+# - registers the plug-in with the regsvr32 of the build's bitness.
 # Running it again gives the same result. Per-user data is never touched.
 set -euo pipefail
 
@@ -20,12 +23,16 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 prefix=$2
 
+[ -f "$build/cv-build-kind.sh" ] || { echo "missing $build/cv-build-kind.sh (configure first)" >&2; exit 1; }
+# shellcheck source=/dev/null
+source "$build/cv-build-kind.sh"
+
 product_name="Corvantis Security Suite"
 product_version="5.2.0.118"
 
-bin_win='C:\Program Files (x86)\corvantis\bin\'
+bin_win="$CV_PROGRAM_FILES\\corvantis\\bin\\"
 suite_win='C:\Program Files\corvantis\'
-bin_unix="$prefix/drive_c/Program Files (x86)/corvantis/bin"
+bin_unix="$prefix/drive_c/${CV_PROGRAM_FILES#C:\\}/corvantis/bin"
 suite_unix="$prefix/drive_c/Program Files/corvantis"
 
 say() { echo "[install-suite] $*"; }
@@ -60,7 +67,7 @@ write_reg() { sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16 >"$1"; }
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 suite_key='HKEY_LOCAL_MACHINE\SOFTWARE\Corvantis'
-write_reg "$work/suite32.reg" <<EOF
+write_reg "$work/suite.reg" <<EOF
 Windows Registry Editor Version 5.00
 
 [$suite_key\\Applications]
@@ -96,7 +103,7 @@ Windows Registry Editor Version 5.00
 "show_training_prompt_def"="1"
 "show_training_prompt"="1"
 EOF
-write_reg "$work/suite64.reg" <<EOF
+write_reg "$work/install-folder.reg" <<EOF
 Windows Registry Editor Version 5.00
 
 [$suite_key]
@@ -104,9 +111,9 @@ Windows Registry Editor Version 5.00
 EOF
 
 # The first Wine call also creates the prefix when it is new.
-wine_run reg import "$(windows_path "$work/suite32.reg")" /reg:32
-say "32-bit registry: BinDir, Branding\\Common DLLPath, Products\\$product_name, Settings (19 defaults)"
-wine_run reg import "$(windows_path "$work/suite64.reg")" /reg:64
+wine_run reg import "$(windows_path "$work/suite.reg")" "$CV_REG_VIEW"
+say "$CV_BITS-bit registry: BinDir, Branding\\Common DLLPath, Products\\$product_name, Settings (19 defaults)"
+wine_run reg import "$(windows_path "$work/install-folder.reg")" /reg:64
 say "64-bit registry: CorvantisPath = $suite_win"
 
 # --- files ---------------------------------------------------------------------
@@ -117,7 +124,7 @@ for file in "${files[@]}"; do
 done
 
 # --- registration --------------------------------------------------------------
-if wine_run 'C:\windows\syswow64\regsvr32.exe' /s "${bin_win}CVOnlineIDs.dll"; then
+if wine_run "$CV_REGSVR32" /s "${bin_win}CVOnlineIDs.dll"; then
   say "registered ${bin_win}CVOnlineIDs.dll"
 else
   say "WARNING: regsvr32 could not register ${bin_win}CVOnlineIDs.dll (exit code $?)"

@@ -4,15 +4,32 @@
 # protected profiles, with the agent running), and runs the console host with the
 # dashboard plug-in: its status and information, then its pages in a real window
 # under Xvfb (saving a screenshot). Prints the plug-in's decoded trace at the end.
+# The shipped 32-bit DLL is always built and checked; the demo runs it where this
+# machine runs 32-bit code, and its 64-bit twin elsewhere.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 bash scripts/setup.sh
-cmake --preset win32
+cmake --preset win32 >/dev/null
 cmake --build --preset win32
+bash scripts/check-dll.sh build/win32/src/plugin/CVOnlineIDs.dll
 
-build="$root/build/win32"
+preset=win32
+if ! bash scripts/runs-32bit.sh build/win32/tools/cvprobe.exe build/win64/demo-prefix; then
+  preset=win64
+  cmake --preset win64 >/dev/null
+  cmake --build --preset win64
+  bash scripts/check-dll.sh build/win64/src/plugin/CVOnlineIDs.dll
+fi
+build="$root/build/$preset"
+# shellcheck source=/dev/null
+source "$build/cv-build-kind.sh"
+if [ $preset = win32 ]; then
+  echo "== the demo shows the 32-bit build (build/win32)"
+else
+  echo "== the demo shows the 64-bit twin (build/win64): this machine cannot run 32-bit code"
+fi
 prefix="$build/demo-prefix"
 out="$root/out"
 mkdir -p "$out"
@@ -24,10 +41,10 @@ bash scripts/install-suite.sh "$build" "$prefix"
 trace_dir="$prefix/drive_c/cvtrace"
 rm -rf "$trace_dir" && mkdir -p "$trace_dir"
 key='HKLM\SOFTWARE\Corvantis\Tracing'
-run reg add "$key" /reg:32 /v DoTrace /t REG_DWORD /d 1 /f >/dev/null
-run reg add "$key" /reg:32 /v TracePath /t REG_SZ /d 'C:\cvtrace' /f >/dev/null
+run reg add "$key" "$CV_REG_VIEW" /v DoTrace /t REG_DWORD /d 1 /f >/dev/null
+run reg add "$key" "$CV_REG_VIEW" /v TracePath /t REG_SZ /d 'C:\cvtrace' /f >/dev/null
 
-bin='C:\Program Files (x86)\corvantis\bin\'
+bin="$CV_PROGRAM_FILES\\corvantis\\bin\\"
 host="${bin}cvhost.exe"
 
 echo "== a demo user: the agent runs, and the user saves three logons"

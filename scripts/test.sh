@@ -32,9 +32,7 @@ stage "win64 build"
 # Decided once: does this machine run 32-bit Windows programs? Many machines have
 # no 32-bit execution at all; there only the 64-bit twin's tests can run.
 runs32=0
-probe=$(timeout 120 scripts/wine-run.sh --prefix build/win64/wineprefix \
-  build/win32/tools/cvprobe.exe 2>/dev/null | tr -d '\r' || true)
-[ "$probe" = "cvprobe: 32-bit" ] && runs32=1
+bash scripts/runs-32bit.sh build/win32/tools/cvprobe.exe build/win64/wineprefix && runs32=1
 stage "32-bit probe"
 
 status=0

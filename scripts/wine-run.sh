@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in a prefix owned by the build tree.
 #   wine-run.sh [--prefix DIR] PROGRAM [ARGS...]
-# The prefix is a 64-bit one (the 32-bit programs run under WOW64, as on today's
-# Windows), created on first use, with the "null" graphics driver so windows and
+# The prefix is a 64-bit one (the 64-bit twin runs natively, 32-bit programs under
+# WOW64 as on today's Windows, where this machine runs 32-bit code at all), created
+# on first use, with the "null" graphics driver so windows and
 # dialogs run headless. CV_WINE_X11=1 switches the prefix to the X11 driver (for
 # screenshots under Xvfb; DISPLAY must be set); the next run without it switches back.
 set -euo pipefail
