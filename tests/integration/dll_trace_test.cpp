@@ -5,73 +5,31 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "plugin/CVOnlineIDsLib.h"
-#include "support/registry.h"
+#include "tests/support/win_test_helpers.h"
 #include "tools/tracereader/trace_reader.h"
 
 namespace {
 
 constexpr wchar_t kTracingKey[] = L"SOFTWARE\\Corvantis\\Tracing";
 
-std::wstring temp_folder() {
-  wchar_t base[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, base);
-  std::wstring folder =
-      std::wstring(base) + L"cvdlltrace" + std::to_wstring(::GetCurrentProcessId());
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  return folder + L"\\";
-}
-
-std::vector<std::uint8_t> read_file(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-std::wstring exe_base_name() {
-  wchar_t path[MAX_PATH];
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring name = path;
-  name = name.substr(name.find_last_of(L'\\') + 1);
-  return name.substr(0, name.find_last_of(L'.'));
-}
-
 class DllTrace : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_folder = temp_folder();
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kTracingKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    support::unique_hkey tracing(key);
-    set_dword(key, L"DoTrace", 1);
-    set_dword(key, L"TraceToFile", 1);
-    set_dword(key, L"NewFileAlways", 1);
-    ::RegSetValueExW(key, L"TracePath", 0, REG_SZ, reinterpret_cast<const BYTE*>(m_folder.c_str()),
-                     static_cast<DWORD>((m_folder.size() + 1) * sizeof(wchar_t)));
+    for (const wchar_t* name : {L"DoTrace", L"TraceToFile", L"NewFileAlways"})
+      ASSERT_EQ(testsupport::set_reg_dword(HKEY_LOCAL_MACHINE, kTracingKey, name, 1),
+                ERROR_SUCCESS);
+    testsupport::set_reg_string(HKEY_LOCAL_MACHINE, kTracingKey, L"TracePath", m_folder.path());
   }
-  void TearDown() override {
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTracingKey);
-    WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW((m_folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do
-        ::DeleteFileW((m_folder + found.cFileName).c_str());
-      while (::FindNextFileW(search, &found));
-      ::FindClose(search);
-    }
-    ::RemoveDirectoryW(m_folder.c_str());
-  }
-  static void set_dword(HKEY key, const wchar_t* name, DWORD value) {
-    ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  }
+  void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTracingKey); }
 
-  std::wstring m_folder;
+  testsupport::scratch_folder_t m_folder;
 };
 
 TEST_F(DllTrace, LoadCreateCallUnloadIsTracedToTheProcessFile) {
@@ -107,12 +65,16 @@ TEST_F(DllTrace, LoadCreateCallUnloadIsTracedToTheProcessFile) {
   info->Release();
   ASSERT_TRUE(::FreeLibrary(dll));
 
+  // The file of this process: PROGRAM.CVOnlineIDs.dll.SESSION.PID.trc3
+  wchar_t path[MAX_PATH];
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   DWORD session = 0;
   ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
-  const std::wstring file = m_folder + exe_base_name() + L".CVOnlineIDs.dll." +
-                            std::to_wstring(session) + L"." +
+  const std::wstring file = m_folder.path() + std::filesystem::path(path).stem().wstring() +
+                            L".CVOnlineIDs.dll." + std::to_wstring(session) + L"." +
                             std::to_wstring(::GetCurrentProcessId()) + L".trc3";
-  const auto bytes = read_file(file);
+  std::ifstream in(file.c_str(), std::ios::binary);
+  const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
   ASSERT_FALSE(bytes.empty()) << "no trace file";
   const auto trace = tracereader::decode_trace(bytes, false);
   ASSERT_FALSE(trace.failure) << trace.failure->message();

@@ -27,8 +27,7 @@ TEST_F(TracerTest, TraceFileNameIsComposedUnlessFileNameIsGiven) {
   ::GetModuleFileNameW(nullptr, module, MAX_PATH);
   const std::wstring module_folder = std::filesystem::path(module).parent_path().wstring();
   tracer.tracefilepath(path, false);
-  EXPECT_EQ(path, module_folder + L"\\tracer_tests.tracer_tests.exe." +
-                      std::to_wstring(session_id()) + L".0.trc3");
+  EXPECT_EQ(path, trace_file(0, module_folder));
 
   set_string(L"FileName", L"   ");
   tracer.tracefilepath(path, false);
@@ -101,12 +100,15 @@ TEST_F(TracerTest, NewFileStartsWithTheHeader) {
   }
 }
 
-TEST_F(TracerTest, SharedFileIsAppendedWithAReopenRecord) {
-  set_dword(L"NewFileAlways", 0);
-  realtracer_t(env()).text("first");
-  at(10, 0, 0, 0, 8);
-  realtracer_t(env()).text("second");
-
+TEST_F(TracerTest, ProcessFileIsTruncatedSharedFileAppendedWithAReopenRecord) {
+  for (DWORD pid : {::GetCurrentProcessId(), 0ul}) {
+    set_dword(L"NewFileAlways", pid != 0);
+    at(9, 0, 0, 0, 7);
+    realtracer_t(env()).text("first");
+    at(10, 0, 0, 0, 8);
+    realtracer_t(env()).text("second");
+  }
+  EXPECT_EQ(records(false), (strings{"> main", "U second"}));
   const std::string bytes = file_bytes(trace_file(0));
   EXPECT_EQ(bytes.find("trace3"), bytes.rfind("trace3"));  // one header only
   EXPECT_EQ(summary(decode(trace_file(0)).entries),
@@ -114,19 +116,10 @@ TEST_F(TracerTest, SharedFileIsAppendedWithAReopenRecord) {
                      "t 03/08/26", "T 10:00:00.000", "> main", "U second"}));
 }
 
-TEST_F(TracerTest, ProcessFileIsTruncatedOnOpen) {
-  realtracer_t(env()).text("first");
-  at(10, 0, 0, 0);
-  realtracer_t(env()).text("second");
-  EXPECT_EQ(records(false), (strings{"> main", "U second"}));
-}
-
 TEST_F(TracerTest, FailedOpenDropsRecordsAndIsNotRetried) {
   const std::wstring missing = m_folder + L"\\missing";
   set_string(L"TracePath", missing);
-  const std::wstring file = missing + L"\\tracer_tests.tracer_tests.exe." +
-                            std::to_wstring(session_id()) + L"." +
-                            std::to_wstring(::GetCurrentProcessId()) + L".trc3";
+  const std::wstring file = trace_file(::GetCurrentProcessId(), missing);
   {
     realtracer_t tracer(env());
     tracer.text("dropped");
@@ -205,10 +198,8 @@ TEST(TraceLineOutput, ColourMarkerSelectsAConsoleColour) {
   window.write('T', L"10:00:00.100", "f");
   window.write('U', L"'`I0A`'ready", "f");
   window.write('U', L"'`I1F`'ready", "f");
-  window.write('U', L"'`I0", "f");
-  EXPECT_EQ(window.events,
-            (std::vector<std::wstring>{L"attribute 10", line(L"f() ready"), L"attribute 7",
-                                       line(L"f() '`I1F`'ready"), line(L"f() '`I0")}));
+  EXPECT_EQ(window.events, (std::vector<std::wstring>{L"attribute 10", line(L"f() ready"),
+                                                      L"attribute 7", line(L"f() '`I1F`'ready")}));
 
   capture_window_t no_console(false);
   no_console.write('T', L"10:00:00.100", "f");
@@ -223,31 +214,51 @@ TEST(TraceLineOutput, ErrorsShowTheSystemMessage) {
   ASSERT_FALSE(message.empty());
   capture_window_t window(true);
   window.write('T', L"10:00:00.100", "f");
-  window.write('E', L"-2147024894 CFoo::Open", "f");
-  window.write('E', L"0 CFoo::Open failed", "f");
-  window.write('E', L"-559038737 CFoo::Open", "f");  // 0xDEADBEEF has no message
-  window.write('E', L"nocode", "f");
-  const std::vector<std::wstring> expected{L"attribute 12",
-                                           line(L"f() *ERR* " + message + L" CFoo::Open"),
-                                           L"attribute 7",
-                                           L"attribute 12",
-                                           line(L"f() *ERR* CFoo::Open failed"),
-                                           L"attribute 7",
-                                           L"attribute 12",
-                                           line(L"f() *ERR* DEADBEEF"),
-                                           L"attribute 7",
-                                           L"attribute 12",
-                                           line(L"f() *ERR* nocode"),
-                                           L"attribute 7"};
+  std::vector<std::wstring> expected;
+  for (const auto& [text, shown] : std::initializer_list<std::pair<const wchar_t*, std::wstring>>{
+           {L"-2147024894 CFoo::Open", message + L" CFoo::Open"},
+           {L"0 CFoo::Open failed", L"CFoo::Open failed"},
+           {L"-559038737 CFoo::Open", L"DEADBEEF"},  // 0xDEADBEEF has no message
+           {L"nocode", L"nocode"}}) {
+    window.write('E', text, "f");
+    expected.insert(expected.end(), {L"attribute 12", line(L"f() *ERR* " + shown), L"attribute 7"});
+  }
   EXPECT_EQ(window.events, expected);
 }
 
-TEST(TraceLineOutput, DebuggerOutputAcceptsRecords) {
+// OutputDebugStringW raises a debug-print exception, which a vectored handler
+// sees first and passes on.
+std::vector<std::wstring> g_debug_strings;
+
+LONG CALLBACK catch_debug_string(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+  if (record.NumberParameters < 2)
+    return EXCEPTION_CONTINUE_SEARCH;
+  if (record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C)
+    g_debug_strings.emplace_back(reinterpret_cast<const wchar_t*>(record.ExceptionInformation[1]));
+  if (record.ExceptionCode == DBG_PRINTEXCEPTION_C) {
+    const std::string text(reinterpret_cast<const char*>(record.ExceptionInformation[1]));
+    g_debug_strings.emplace_back(text.begin(), text.end());
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+TEST(TraceLineOutput, DebuggerOutputShowsTheLines) {
+  g_debug_strings.clear();
+  const PVOID handler = ::AddVectoredExceptionHandler(1, catch_debug_string);
   tracecore::outputstorageide_t ide;
   ide.write('T', L"10:00:00.100", "f");
   ide.write('U', L"to the debugger", "f");
-  ide.write('E', L"-2147024894 CFoo::Open", nullptr);
   ide.write('>', L"f", "f");
+  ide.write('E', L"0 CFoo::Open failed", nullptr);
+  ::RemoveVectoredExceptionHandler(handler);
+  // Our lines only, each once (a wide and a narrow exception may carry the same line).
+  const std::wstring ours = line(L"").substr(0, line(L"").find(L' ') + 1);
+  std::erase_if(g_debug_strings, [&](const auto& s) { return s.rfind(ours, 0) != 0; });
+  g_debug_strings.erase(std::unique(g_debug_strings.begin(), g_debug_strings.end()),
+                        g_debug_strings.end());
+  EXPECT_EQ(g_debug_strings, (std::vector<std::wstring>{line(L"f() to the debugger"),
+                                                        line(L"() *ERR* CFoo::Open failed")}));
 }
 
 }  // namespace

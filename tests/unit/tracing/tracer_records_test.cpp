@@ -1,9 +1,7 @@
 // What the tracer writes: lazy entry records, per-thread stacks, time stamps
 // and the texts of messages and errors, read back from the trace file.
-#include <condition_variable>
+#include <barrier>
 #include <cstdarg>
-#include <functional>
-#include <mutex>
 #include <thread>
 
 #include "tracer_test_support.h"
@@ -21,49 +19,6 @@ void format(realtracer_t& tracer, const char* format, ...) {
   tracer.vformat(format, args);
   va_end(args);
 }
-
-// A thread that runs the steps it is given one at a time, so that the steps
-// of two threads interleave in a fixed order.
-class worker_t {
- public:
-  worker_t() : m_thread([this] { loop(); }) {
-    run([this] { m_id = ::GetCurrentThreadId(); });
-  }
-  ~worker_t() {
-    run(nullptr);
-    m_thread.join();
-  }
-  void run(std::function<void()> step) {
-    std::unique_lock lock(m_mutex);
-    m_step = std::move(step);
-    m_busy = true;
-    m_changed.notify_all();
-    m_changed.wait(lock, [this] { return !m_busy; });
-  }
-  DWORD id() const { return m_id; }
-
- private:
-  void loop() {
-    for (;;) {
-      std::unique_lock lock(m_mutex);
-      m_changed.wait(lock, [this] { return m_busy; });
-      const bool stop = !m_step;
-      if (m_step)
-        m_step();
-      m_busy = false;
-      m_changed.notify_all();
-      if (stop)
-        return;
-    }
-  }
-
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::function<void()> m_step;
-  bool m_busy = false;
-  DWORD m_id = 0;
-  std::thread m_thread;
-};
 
 TEST_F(TracerTest, EntryRecordsAreWrittenOnlyForScopesThatTrace) {
   {
@@ -123,19 +78,32 @@ TEST_F(TracerTest, ThreadsKeepTheirOwnStacks) {
   DWORD a_id = 0, b_id = 0;
   {
     realtracer_t tracer(env());
-    worker_t a, b;
-    a_id = a.id();
-    b_id = b.id();
-    a.run([&] { tracer.enter("A::Run"); });
-    b.run([&] { tracer.enter("B::Run"); });
-    a.run([&] { tracer.text("a1"); });
-    b.run([&] { tracer.text("b1"); });
-    a.run([&] { tracer.enter("A::Sub"); });
-    b.run([&] { tracer.leave(); });
-    b.run([&] { tracer.text("b2"); });
-    a.run([&] { tracer.text("a2"); });
-    a.run([&] { tracer.leave(); });
-    a.run([&] { tracer.leave(); });
+    // Both threads pass each step together, so their scopes stay open side by side.
+    std::barrier step(2);
+    std::thread a([&] {
+      a_id = ::GetCurrentThreadId();
+      tracer.enter("A::Run");
+      step.arrive_and_wait();
+      tracer.text("a1");
+      step.arrive_and_wait();
+      tracer.enter("A::Sub");
+      step.arrive_and_wait();
+      tracer.text("a2");
+      tracer.leave();
+      tracer.leave();
+    });
+    std::thread b([&] {
+      b_id = ::GetCurrentThreadId();
+      tracer.enter("B::Run");
+      step.arrive_and_wait();
+      tracer.text("b1");
+      step.arrive_and_wait();
+      tracer.leave();
+      step.arrive_and_wait();
+      tracer.text("b2");
+    });
+    a.join();
+    b.join();
   }
   EXPECT_EQ(records(false, a_id), (strings{"> A::Run", "U a1", "> A::Sub", "U a2", "<", "<"}));
   // B's stack emptied: it falls back to the default frame.

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/win_test_helpers.h"
 #include "tools/tracereader/trace_reader.h"
 #include "tracing/tracer.h"
 
@@ -23,6 +24,7 @@ namespace tracertest {
 inline constexpr DWORD kNow = 1'800'000'000;
 inline constexpr wchar_t kTracingKey[] = L"SOFTWARE\\Corvantis\\Tracing";
 inline constexpr wchar_t kPendingKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+inline constexpr wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
 inline SYSTEMTIME g_localTime{};
 inline DWORD g_tick = 0;
@@ -50,10 +52,6 @@ inline void at(WORD hour, WORD minute, WORD second, WORD ms, WORD day = 0, WORD 
   g_localTime.wMilliseconds = ms;
 }
 
-inline std::string narrow(const std::wstring& text) {
-  return std::filesystem::path(text).string();
-}
-
 inline std::wstring lower(std::wstring text) {
   for (wchar_t& c : text)
     c = static_cast<wchar_t>(::towlower(c));
@@ -69,24 +67,20 @@ inline DWORD session_id() {
 // The names scheduled for deletion at restart, in "\??\C:\..." form.
 inline std::vector<std::wstring> read_pending_pairs() {
   std::vector<std::wstring> strings;
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return strings;
   DWORD size = 0;
-  if (::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) ==
-      ERROR_SUCCESS) {
-    std::wstring data(size / sizeof(wchar_t), L'\0');
-    ::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                       reinterpret_cast<BYTE*>(data.data()), &size);
-    for (std::size_t start = 0; start < data.size();) {
-      const std::size_t end = std::min(data.find(L'\0', start), data.size());
-      strings.push_back(data.substr(start, end - start));
-      start = end + 1;
-    }
-    if (strings.size() % 2 != 0)
-      strings.pop_back();  // the list's closing empty string
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kPendingKey, kPendingValue, RRF_RT_REG_MULTI_SZ, nullptr,
+                     nullptr, &size) != ERROR_SUCCESS)
+    return strings;
+  std::wstring data(size / sizeof(wchar_t), L'\0');
+  ::RegGetValueW(HKEY_LOCAL_MACHINE, kPendingKey, kPendingValue, RRF_RT_REG_MULTI_SZ, nullptr,
+                 data.data(), &size);
+  for (std::size_t start = 0; start < data.size();) {
+    const std::size_t end = std::min(data.find(L'\0', start), data.size());
+    strings.push_back(data.substr(start, end - start));
+    start = end + 1;
   }
-  ::RegCloseKey(key);
+  if (strings.size() % 2 != 0)
+    strings.pop_back();  // the list's closing empty string
   return strings;
 }
 
@@ -94,28 +88,22 @@ inline std::vector<std::wstring> read_pending_pairs() {
 inline void drop_pending_under(const std::wstring& folder) {
   const std::vector<std::wstring> strings = read_pending_pairs();
   std::wstring kept;
-  bool changed = false;
+  std::size_t dropped = 0;
   for (std::size_t i = 0; i + 1 < strings.size(); i += 2) {
-    if (lower(strings[i]).find(lower(folder)) != std::wstring::npos) {
-      changed = true;
-      continue;
-    }
-    kept += strings[i] + L'\0' + strings[i + 1] + L'\0';
+    if (lower(strings[i]).find(lower(folder)) != std::wstring::npos)
+      ++dropped;
+    else
+      kept += strings[i] + L'\0' + strings[i + 1] + L'\0';
   }
-  if (!changed)
-    return;
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+  if (dropped == 0)
     return;
   if (kept.empty()) {
-    ::RegDeleteValueW(key, L"PendingFileRenameOperations");
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPendingKey, kPendingValue);
   } else {
     kept += L'\0';
-    ::RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
-                     reinterpret_cast<const BYTE*>(kept.data()),
-                     static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
+    testsupport::set_reg_value(HKEY_LOCAL_MACHINE, kPendingKey, kPendingValue, REG_MULTI_SZ,
+                               kept.data(), static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
   }
-  ::RegCloseKey(key);
 }
 
 class TracerTest : public ::testing::Test {
@@ -157,29 +145,17 @@ class TracerTest : public ::testing::Test {
     return key;
   }
   void set_dword(const wchar_t* name, DWORD value, const std::wstring& path = kTracingKey) {
-    const HKEY k = key(path);
-    ::RegSetValueExW(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    ::RegCloseKey(k);
+    testsupport::set_reg_dword(m_root, path, name, value);
   }
   void set_string(const wchar_t* name,
                   const std::wstring& value,
                   const std::wstring& path = kTracingKey) {
-    const HKEY k = key(path);
-    ::RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    ::RegCloseKey(k);
+    testsupport::set_reg_string(m_root, path, name, value);
   }
-  void remove_value(const wchar_t* name) {
-    const HKEY k = key(kTracingKey);
-    ::RegDeleteValueW(k, name);
-    ::RegCloseKey(k);
-  }
+  void remove_value(const wchar_t* name) { ::RegDeleteKeyValueW(m_root, kTracingKey, name); }
   bool has_value(const wchar_t* name) {
-    const HKEY k = key(kTracingKey);
-    const bool found =
-        ::RegQueryValueExW(k, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    ::RegCloseKey(k);
-    return found;
+    return ::RegGetValueW(m_root, kTracingKey, name, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
   }
 
   tracecore::tracer_environment_t env(tracecore::process_flags_t& flags) {
@@ -194,10 +170,11 @@ class TracerTest : public ::testing::Test {
   }
   tracecore::tracer_environment_t env() { return env(m_flags); }
 
-  // The composed trace file name in the private folder: pid 0 for the shared file.
-  std::wstring trace_file(DWORD pid = ::GetCurrentProcessId()) const {
-    return m_folder + L"\\tracer_tests.tracer_tests.exe." + std::to_wstring(session_id()) + L"." +
-           std::to_wstring(pid) + L".trc3";
+  // The composed trace file name in a folder (the private one unless given): pid 0
+  // for the shared file.
+  std::wstring trace_file(DWORD pid = ::GetCurrentProcessId(), std::wstring folder = {}) const {
+    return (folder.empty() ? m_folder : folder) + L"\\tracer_tests.tracer_tests.exe." +
+           std::to_wstring(session_id()) + L"." + std::to_wstring(pid) + L".trc3";
   }
 
   static std::string file_bytes(const std::wstring& path) {
