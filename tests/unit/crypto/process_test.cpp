@@ -6,75 +6,35 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "crypto/crypt_blob.h"
 #include "crypto/crypt_context.h"
 #include "crypto/obfuscated_text.h"
+#include "support/registry.h"
 #include "support/unique_any.h"
+#include "tests/support/win_test_helpers.h"
 
 namespace crypto {
 namespace {
 
 constexpr wchar_t kProviders[] = L"Software\\Microsoft\\Cryptography\\Defaults\\Provider\\";
-
-std::wstring own_folder() {
-  wchar_t path[MAX_PATH] = L"";
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder = path;
-  return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
-std::wstring temp_file(const wchar_t* name) {
-  wchar_t folder[MAX_PATH] = L"";
-  ::GetTempPathW(MAX_PATH, folder);
-  return std::wstring(folder) + L"cvtest_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + name;
-}
+constexpr wchar_t kEnhanced[] = L"Microsoft Enhanced Cryptographic Provider v1.0";
 
 // Runs the helper program and returns its "key=value" output lines.
 std::map<std::string, std::string> run_helper(const std::wstring& arguments) {
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE read_end = nullptr, write_end = nullptr;
-  EXPECT_TRUE(::CreatePipe(&read_end, &write_end, &inherit, 0));
-  support::unique_handle reader(read_end), writer(write_end);
-  ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-
-  STARTUPINFOW startup{sizeof startup};
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = write_end;
-  startup.hStdError = write_end;
-  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-  std::wstring command = L"\"" + own_folder() + L"crypto_test_helper.exe\" " + arguments;
-  PROCESS_INFORMATION process{};
+  const auto run = testsupport::run_program(
+      L"\"" + testsupport::program_file(L"crypto_test_helper.exe") + L"\" " + arguments);
   std::map<std::string, std::string> values;
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-    ADD_FAILURE() << "cannot start the helper: " << ::GetLastError();
-    return values;
-  }
-  support::unique_handle thread(process.hThread), child(process.hProcess);
-  writer.reset();  // the child holds the only write end now
-  std::string output;
-  char buffer[4096];
-  DWORD got = 0;
-  while (::ReadFile(reader.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-    output.append(buffer, got);
-  ::WaitForSingleObject(child.get(), INFINITE);
-
-  std::size_t at = 0;
-  while (at < output.size()) {
-    std::size_t end = output.find('\n', at);
-    if (end == std::string::npos)
-      end = output.size();
-    std::string line = output.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
-    const std::size_t equals = line.find('=');
-    if (equals != std::string::npos)
+  std::istringstream lines(run.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (const auto equals = line.find('='); equals != std::string::npos)
       values[line.substr(0, equals)] = line.substr(equals + 1);
-    at = end + 1;
   }
   return values;
 }
@@ -106,79 +66,54 @@ void wait_for_a_later_creation_second() {
   }
 }
 
-// Saves a key of the registered providers (values only: they have no subkeys)
-// and puts it back exactly as it was when destroyed.
+// Saves a key of the registered providers (in a copy under HKCU) and puts it
+// back exactly as it was when destroyed.
 class saved_provider_key {
  public:
-  explicit saved_provider_key(const std::wstring& name) : m_path(kProviders + name) {
-    HKEY key = nullptr;
-    m_existed =
-        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
-    if (!m_existed)
-      return;
-    for (DWORD index = 0;; ++index) {
-      wchar_t value_name[256];
-      DWORD name_length = 256, type = 0, size = 0;
-      if (::RegEnumValueW(key, index, value_name, &name_length, nullptr, &type, nullptr, &size) !=
-          ERROR_SUCCESS)
-        break;
-      value_t value{std::wstring(value_name, name_length), type, std::vector<BYTE>(size)};
-      ::RegQueryValueExW(key, value.name.c_str(), nullptr, nullptr, value.data.data(), &size);
-      m_values.push_back(std::move(value));
-    }
-    ::RegCloseKey(key);
+  explicit saved_provider_key(const std::wstring& name)
+      : m_path(kProviders + name),
+        m_copy(L"Software\\CVTests\\provider_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+               std::to_wstring(++s_count)) {
+    const auto key = support::try_open_key(HKEY_LOCAL_MACHINE, m_path.c_str(), KEY_READ);
+    m_existed = key.has_value();
+    if (m_existed)
+      EXPECT_EQ(::RegCopyTreeW(key->get(), nullptr, create(HKEY_CURRENT_USER, m_copy).get()),
+                ERROR_SUCCESS);
   }
   ~saved_provider_key() {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_path.c_str());
-    if (!m_existed)
-      return;
-    HKEY key = nullptr;
-    ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr);
-    for (const auto& value : m_values) {
-      ::RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
-                       static_cast<DWORD>(value.data.size()));
+    if (m_existed) {
+      const auto copy = support::try_open_key(HKEY_CURRENT_USER, m_copy.c_str(), KEY_READ);
+      ::RegCopyTreeW(copy->get(), nullptr, create(HKEY_LOCAL_MACHINE, m_path).get());
     }
-    ::RegCloseKey(key);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_copy.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\CVTests");  // only when nothing else is left
   }
   bool existed() const { return m_existed; }
-  std::size_t value_count() const { return m_values.size(); }
 
  private:
-  struct value_t {
-    std::wstring name;
-    DWORD type;
-    std::vector<BYTE> data;
-  };
-  std::wstring m_path;
+  static support::unique_hkey create(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    return support::unique_hkey(key);
+  }
+
+  static inline int s_count = 0;
+  std::wstring m_path, m_copy;
   bool m_existed = false;
-  std::vector<value_t> m_values;
 };
 
 void write_provider(const std::wstring& name, DWORD type, const wchar_t* image) {
-  HKEY key = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kProviders + name).c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+  ASSERT_EQ(testsupport::set_reg_dword(HKEY_LOCAL_MACHINE, kProviders + name, L"Type", type),
             ERROR_SUCCESS);
-  ::RegSetValueExW(key, L"Type", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&type), sizeof type);
-  if (image != nullptr) {
-    ::RegSetValueExW(key, L"Image Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(image),
-                     static_cast<DWORD>((std::wcslen(image) + 1) * sizeof(wchar_t)));
-  }
-  ::RegCloseKey(key);
+  if (image != nullptr)
+    testsupport::set_reg_string(HKEY_LOCAL_MACHINE, kProviders + name, L"Image Path", image);
 }
 
 std::wstring read_log(const std::wstring& path) {
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return std::wstring();
-  std::wstring text(32768, L'\0');
-  DWORD got = 0;
-  ::ReadFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &got, nullptr);
-  ::CloseHandle(file);
-  text.resize(got / sizeof(wchar_t));
-  return text;
+  std::ifstream in(path.c_str(), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
 }
 
 TEST(OtherProcess, EnvelopesDoNotCrossProcesses) {
@@ -217,26 +152,24 @@ TEST(OtherProcess, ProviderCheckRunsOnceForConcurrentContexts) {
 }
 
 TEST(ProviderRegistry, UnusableEnhancedProviderFallsBackToBase) {
-  const saved_provider_key enhanced(L"Microsoft Enhanced Cryptographic Provider v1.0");
+  const saved_provider_key enhanced(kEnhanced);
   ASSERT_TRUE(enhanced.existed());
-  write_provider(L"Microsoft Enhanced Cryptographic Provider v1.0", PROV_RSA_FULL,
-                 L"C:\\cvtest-no-such-folder\\no_such_provider.dll");
+  write_provider(kEnhanced, PROV_RSA_FULL, L"C:\\cvtest-no-such-folder\\no_such_provider.dll");
   const auto provider = run_helper(L"provider");
   EXPECT_EQ(provider.count("hr"), 0u);
   EXPECT_EQ(provider.at("provider"), "Microsoft Base Cryptographic Provider v1.0");
 }
 
 TEST(ProviderRegistry, MissingProviderIsRepairedByReregisteringFullProviders) {
-  const std::wstring fake = own_folder() + L"crypto_fake_provider.dll";
-  const std::wstring fake_aes = temp_file(L"fake_provider_aes.dll");
-  const std::wstring log = temp_file(L"fake_provider.log");
+  const testsupport::scratch_folder_t scratch;
+  const std::wstring fake = testsupport::program_file(L"crypto_fake_provider.dll");
+  const std::wstring fake_aes = scratch.path() + L"fake_provider_aes.dll";
+  const std::wstring log = scratch.path() + L"fake_provider.log";
   ASSERT_TRUE(::CopyFileW(fake.c_str(), fake_aes.c_str(), FALSE));
-  ::DeleteFileW(log.c_str());
   ::SetEnvironmentVariableW(L"CV_FAKE_PROVIDER_LOG", log.c_str());
 
-  const saved_provider_key enhanced(L"Microsoft Enhanced Cryptographic Provider v1.0");
+  const saved_provider_key enhanced(kEnhanced);
   ASSERT_TRUE(enhanced.existed());
-  ASSERT_GE(enhanced.value_count(), 2u);
   {
     const saved_provider_key full(L"CVTest Full Provider");
     const saved_provider_key aes(L"CVTest AES Provider");
@@ -255,29 +188,18 @@ TEST(ProviderRegistry, MissingProviderIsRepairedByReregisteringFullProviders) {
 
     // Without the enhanced provider's entry, every registered full provider is
     // registered again; the system's own image brings the entry back.
-    ASSERT_EQ(
-        ::RegDeleteTreeW(
-            HKEY_LOCAL_MACHINE,
-            (std::wstring(kProviders) + L"Microsoft Enhanced Cryptographic Provider v1.0").c_str()),
-        ERROR_SUCCESS);
+    ASSERT_EQ(::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kProviders + std::wstring(kEnhanced)).c_str()),
+              ERROR_SUCCESS);
     const auto provider = run_helper(L"provider");
     EXPECT_EQ(provider.at("provider"), "Microsoft Enhanced Cryptographic Provider v1.0");
     EXPECT_EQ(provider.at("runs"), "1");
     const std::wstring called = read_log(log);
     EXPECT_NE(called.find(L"crypto_fake_provider.dll\n"), std::wstring::npos) << called.c_str();
     EXPECT_EQ(called.find(L"fake_provider_aes.dll"), std::wstring::npos) << called.c_str();
-    HKEY key = nullptr;
-    EXPECT_EQ(
-        ::RegOpenKeyExW(
-            HKEY_LOCAL_MACHINE,
-            (std::wstring(kProviders) + L"Microsoft Enhanced Cryptographic Provider v1.0").c_str(),
-            0, KEY_READ, &key),
-        ERROR_SUCCESS);
-    ::RegCloseKey(key);
+    EXPECT_TRUE(support::try_open_key(HKEY_LOCAL_MACHINE,
+                                      (kProviders + std::wstring(kEnhanced)).c_str(), KEY_READ));
   }
   ::SetEnvironmentVariableW(L"CV_FAKE_PROVIDER_LOG", nullptr);
-  ::DeleteFileW(fake_aes.c_str());
-  ::DeleteFileW(log.c_str());
 }
 
 }  // namespace
