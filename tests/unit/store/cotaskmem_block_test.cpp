@@ -1,85 +1,30 @@
-// Images in COM task memory, watched by a real malloc spy: the bytes must be
-// zero by the time CoTaskMemFree sees them.
+// Images in COM task memory, watched by a malloc spy: the bytes must be zero
+// by the time CoTaskMemFree sees them.
 #include <windows.h>
 #include <objbase.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
-#include <map>
 
 #include "store/cotaskmem_block.h"
 #include "store/portable/profile_records.h"
 #include "store_test_support.h"
+#include "tests/support/free_spy.h"
 
 namespace serialization {
 namespace {
 
-class wipe_spy final : public IMallocSpy {
- public:
-  std::map<void*, SIZE_T> sizes;  // task memory allocated while registered
-  int frees_seen = 0;
-  int frees_not_wiped = 0;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IMallocSpy) {
-      *out = static_cast<IMallocSpy*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-  SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T request) override {
-    m_request = request;
-    return request;
-  }
-  void* STDMETHODCALLTYPE PostAlloc(void* actual) override {
-    if (actual)
-      sizes[actual] = m_request;
-    return actual;
-  }
-  void* STDMETHODCALLTYPE PreFree(void* request, BOOL) override {
-    const auto it = sizes.find(request);
-    if (it != sizes.end()) {
-      ++frees_seen;
-      const auto* bytes = static_cast<const unsigned char*>(request);
-      for (SIZE_T i = 0; i < it->second; ++i)
-        if (bytes[i] != 0) {
-          ++frees_not_wiped;
-          break;
-        }
-      sizes.erase(it);
-    }
-    return request;
-  }
-  void STDMETHODCALLTYPE PostFree(BOOL) override {}
-  SIZE_T STDMETHODCALLTYPE PreRealloc(void* request,
-                                      SIZE_T size,
-                                      void** new_request,
-                                      BOOL) override {
-    *new_request = request;
-    return size;
-  }
-  void* STDMETHODCALLTYPE PostRealloc(void* actual, BOOL) override { return actual; }
-  void* STDMETHODCALLTYPE PreGetSize(void* request, BOOL) override { return request; }
-  SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T actual, BOOL) override { return actual; }
-  void* STDMETHODCALLTYPE PreDidAlloc(void* request, BOOL) override { return request; }
-  int STDMETHODCALLTYPE PostDidAlloc(void*, BOOL, int actual) override { return actual; }
-  void STDMETHODCALLTYPE PreHeapMinimize() override {}
-  void STDMETHODCALLTYPE PostHeapMinimize() override {}
-
- private:
-  SIZE_T m_request = 0;
-};
+bool all_zero(const testsupport::bytes_t& block) {
+  return std::all_of(block.begin(), block.end(), [](BYTE b) { return b == 0; });
+}
 
 class TaskMemoryBlocks : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(::CoRegisterMallocSpy(&m_spy), S_OK); }
   void TearDown() override { ::CoRevokeMallocSpy(); }
-  wipe_spy m_spy;
+  testsupport::free_spy m_spy;
 };
 
 TEST_F(TaskMemoryBlocks, SavedImagesAreWipedBeforeTheyAreFreed) {
@@ -87,12 +32,11 @@ TEST_F(TaskMemoryBlocks, SavedImagesAreWipedBeforeTheyAreFreed) {
   record.profilename = L"Bank";
   record.items.emplace_back();
   record.items.back().value = L"correct horse battery staple";
+  std::uint32_t size = 0;
   {
     cotaskmem_block_t image;
-    const std::uint32_t size = SaveProfileImage(record, image);
+    size = SaveProfileImage(record, image);
     ASSERT_NE(size, 0u);
-    ASSERT_EQ(m_spy.sizes.count(image.data()), 1u);  // it is task memory
-    EXPECT_EQ(m_spy.sizes[image.data()], size);      // of exactly the image size
     CMemoryObjectEx heap_image;
     SaveProfileImage(record, heap_image);
     EXPECT_EQ(storetest::bytes_of(image), storetest::bytes_of(heap_image));
@@ -100,11 +44,14 @@ TEST_F(TaskMemoryBlocks, SavedImagesAreWipedBeforeTheyAreFreed) {
     ASSERT_TRUE(LoadProfileImage(image.data(), image.size(), back));
     EXPECT_EQ(back, record);
   }
-  EXPECT_EQ(m_spy.frees_seen, 1);
-  EXPECT_EQ(m_spy.frees_not_wiped, 0);
+  // One block of task memory, of exactly the image size, zero when freed.
+  const auto freed = m_spy.take_freed();
+  ASSERT_EQ(freed.size(), 1u);
+  EXPECT_EQ(freed[0].size(), size);
+  EXPECT_TRUE(all_zero(freed[0]));
 }
 
-TEST_F(TaskMemoryBlocks, AttachedComponentBuffersAreWipedToo) {
+TEST_F(TaskMemoryBlocks, AttachedBuffersAreWipedAndDetachedOnesAreNotFreed) {
   const char secret[] = "returned by a component";
   void* returned = ::CoTaskMemAlloc(sizeof secret);
   ASSERT_NE(returned, nullptr);
@@ -114,16 +61,23 @@ TEST_F(TaskMemoryBlocks, AttachedComponentBuffersAreWipedToo) {
     block.attach(static_cast<std::uint8_t*>(returned), sizeof secret);
     EXPECT_EQ(block.size(), sizeof secret);
   }
-  EXPECT_EQ(m_spy.frees_seen, 1);
-  EXPECT_EQ(m_spy.frees_not_wiped, 0);
+  auto freed = m_spy.take_freed();
+  ASSERT_EQ(freed.size(), 1u);
+  EXPECT_TRUE(all_zero(freed[0]));
 
-  // A block handed over is freed by its receiver, not by the block.
-  cotaskmem_block_t handed;
-  handed.allocate(8);
-  std::uint8_t* raw = handed.detach();
-  EXPECT_EQ(m_spy.frees_seen, 1);
+  // A block handed over is freed by its receiver, with what the receiver left
+  // in it (which the spy sees as it was).
+  std::uint8_t* raw = nullptr;
+  {
+    cotaskmem_block_t handed;
+    std::memcpy(handed.allocate(sizeof secret), secret, sizeof secret);
+    raw = handed.detach();
+  }
+  EXPECT_TRUE(m_spy.take_freed().empty());
   ::CoTaskMemFree(raw);
-  EXPECT_EQ(m_spy.frees_seen, 2);
+  freed = m_spy.take_freed();
+  ASSERT_EQ(freed.size(), 1u);
+  EXPECT_EQ(std::memcmp(freed[0].data(), secret, sizeof secret), 0);
 }
 
 }  // namespace

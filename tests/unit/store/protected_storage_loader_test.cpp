@@ -100,12 +100,6 @@ TEST(ProtectedStorageLoader, AMissingEntryPointFailsEveryUseWithThePath) {
 
 class ProtectedStorageOverStandIn : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // CVOPSInit of the stand-in opens this test's store instead of the user's.
-    ::SetEnvironmentVariableW(L"CVOPS_STANDIN_STORE", m_store.name().c_str());
-  }
-  void TearDown() override { ::SetEnvironmentVariableW(L"CVOPS_STANDIN_STORE", nullptr); }
-
   template <typename Fn>
   Fn extra(const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_ps.module(), name)));

@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,9 +21,7 @@ namespace {
 
 using testsupport::bytes_t;
 
-using CFreeSpy = testsupport::free_spy;
-
-CFreeSpy g_spy;
+testsupport::free_spy g_spy;
 
 bytes_t bytes_of(const std::wstring& text) {
   const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
@@ -42,29 +38,11 @@ bool all_zero(const bytes_t& block) {
 
 class ProtectedStorageWipe : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ::SetEnvironmentVariableW(L"CVOPS_STANDIN_STORE", m_store.name().c_str());
-    ASSERT_EQ(::CoRegisterMallocSpy(&g_spy), S_OK);
-  }
-  void TearDown() override {
-    ::CoRevokeMallocSpy();
-    ::SetEnvironmentVariableW(L"CVOPS_STANDIN_STORE", nullptr);
-  }
+  void SetUp() override { ASSERT_EQ(::CoRegisterMallocSpy(&g_spy), S_OK); }
+  void TearDown() override { ::CoRevokeMallocSpy(); }
 
   pstest::scratch_store m_store;
 };
-
-// The spy sees a block that is freed without being wiped.
-TEST_F(ProtectedStorageWipe, TheSpySeesTheBytesOfAFreedBlock) {
-  const std::wstring secret = L"not wiped";
-  auto* block = static_cast<wchar_t*>(::CoTaskMemAlloc((secret.size() + 1) * sizeof(wchar_t)));
-  ASSERT_NE(block, nullptr);
-  secret.copy(block, secret.size());
-  ::CoTaskMemFree(block);
-  const auto freed = g_spy.take_freed();
-  ASSERT_EQ(freed.size(), 1u);
-  EXPECT_TRUE(holds(freed[0], bytes_of(secret)));
-}
 
 TEST_F(ProtectedStorageWipe, SecretsAreCopiedThenZeroedThenFreed) {
   const pstore::CProtectedStorage ps(pstest::beside_program(L"CvoPS.dll"));

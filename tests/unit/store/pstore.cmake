@@ -1,4 +1,4 @@
-# Tests of the protected-storage loader and of the "CvoPS.dll" stand-in.
+# Tests of the protected-storage loader against the "CvoPS.dll" stand-in.
 # Included by this folder's CMakeLists.txt. The tests that inject faults into
 # the stand-in hold the resource lock "cvops".
 if(NOT CV_WINDOWS OR NOT TARGET CvoPS)
@@ -12,24 +12,17 @@ add_library(CvoPS_partial SHARED "${pstore_dir}/protected_storage_partial.cpp"
                                  "${pstore_dir}/protected_storage_partial.def")
 set_target_properties(CvoPS_partial PROPERTIES PREFIX "" OUTPUT_NAME "CvoPS_partial")
 
-# A second process using the stand-in on the same store.
-add_executable(protected_storage_child "${pstore_dir}/protected_storage_child.cpp")
-target_include_directories(protected_storage_child PRIVATE "${CV_ROOT}")
-target_link_libraries(protected_storage_child PRIVATE ole32 shell32)
-
 # The stand-in beside the test programs.
 add_custom_command(OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/CvoPS.copied"
                    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:CvoPS> "${CMAKE_CURRENT_BINARY_DIR}/"
                    COMMAND ${CMAKE_COMMAND} -E touch "${CMAKE_CURRENT_BINARY_DIR}/CvoPS.copied"
                    DEPENDS CvoPS)
 add_custom_target(pstore_test_binaries ALL
-                  DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/CvoPS.copied" CvoPS_partial
-                          protected_storage_child)
+                  DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/CvoPS.copied" CvoPS_partial)
 
 cv_test(NAME protected_storage_tests WINDOWS_ONLY
         SOURCES "${pstore_dir}/protected_storage_loader_test.cpp"
                 "${pstore_dir}/protected_storage_wipe_test.cpp"
-                "${pstore_dir}/protected_storage_standin_test.cpp"
         LIBS store templates ole32 secur32
         LOCKS cvops)
 add_dependencies(protected_storage_tests pstore_test_binaries)

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -67,46 +66,10 @@ TEST(NamedImage, EveryEntryKindIsEncodedAsLaidDown) {
   EXPECT_EQ(ImageSize(s), expected.size());
 }
 
-TEST(NamedImage, NamesAreWrittenInByteOrderWhateverTheInsertionOrder) {
-  CInMemStorage s;
-  for (const char* name : {"b", "a", "\xE9", "Z", "ab", ""})
-    ASSERT_TRUE(SetValue(s, nullptr, name, std::int32_t{0}));
-  std::vector<std::string> written;
-  for (const auto& entry : s.root().entries())
-    written.push_back(entry.first);
-  // Byte-wise: upper case before lower case, 0xE9 after everything ASCII.
-  EXPECT_EQ(written, (std::vector<std::string>{"", "Z", "a", "ab", "b", "\xE9"}));
-  const bytes_t image = save(s);
-  const std::string text(image.begin(), image.end());
-  EXPECT_LT(text.find(std::string("a\0", 2)), text.find(std::string("b\0", 2)));
-}
+// ---- Counts and the cursor ----
 
-TEST(NamedImage, PayloadLengthsTakeTheSmallestWidth) {
-  struct {
-    std::size_t size;
-    bytes_t length_bytes;
-  } const cases[] = {
-      {0, {0x00}},
-      {63, {0xFC}},
-      {64, {0x01, 0x01}},
-      {16383, {0xFD, 0xFF}},
-      {16384, {0x02, 0x00, 0x01, 0x00}},
-  };
-  for (const auto& c : cases) {
-    CInMemStorage s;
-    ASSERT_TRUE(set_bytes(s, nullptr, "p", payload_of(c.size), 7));
-    const bytes_t image = save(s);
-    // header, 01 04, 'p' 0, 02 07, then the length.
-    const std::size_t at = 9 + 2 + 2 + 2;
-    ASSERT_EQ(image.size(), at + c.length_bytes.size() + c.size) << c.size;
-    EXPECT_EQ(hex(bytes_t(image.begin() + at, image.begin() + at + c.length_bytes.size())),
-              hex(c.length_bytes))
-        << c.size;
-  }
-}
-
-// ---- The cursor ----
-
+// Counts (and the lengths of payloads, written the same way) take the smallest
+// width that holds them.
 TEST(RunningPtr, CountsUseTheirWidthsAndReadBack) {
   struct {
     std::uint64_t value;
@@ -131,6 +94,15 @@ TEST(RunningPtr, CountsUseTheirWidthsAndReadBack) {
     std::uint64_t back = 0;
     EXPECT_EQ(reader.read_count(back), c.bytes.size());
     EXPECT_EQ(back, c.value);
+    if (c.value > 16384)
+      continue;
+    CInMemStorage s;
+    ASSERT_TRUE(set_bytes(s, nullptr, "p", payload_of(c.value), 7));
+    const bytes_t image = save(s);
+    // header, 01 04, 'p' 0, 02 07, then the length.
+    const std::size_t at = 9 + 2 + 2 + 2;
+    ASSERT_EQ(image.size(), at + c.bytes.size() + c.value) << c.value;
+    EXPECT_EQ(hex(bytes_t(image.begin() + at, image.begin() + at + c.bytes.size())), hex(c.bytes));
   }
   EXPECT_EQ(count_width(kMaxCount + 1), 0u);
 }
@@ -527,23 +499,6 @@ TEST(MemoryBlock, FakeBlocksOnlyEverLookAtTheirBytes) {
     EXPECT_THROW(copy.allocate(4), std::logic_error);
   }
   EXPECT_EQ(bytes_t(bytes, bytes + 3), (bytes_t{9, 8, 7}));  // neither freed nor wiped
-}
-
-TEST(MemoryBlock, AttachAndDetachHandOwnershipOver) {
-  storetest::spy_allocator::reset();
-  std::uint8_t* raw = storetest::spy_allocator::allocate(4);
-  std::memset(raw, 0x33, 4);
-  {
-    storetest::spy_block block;
-    block.attach(raw, 4);
-    EXPECT_EQ(block.data(), raw);
-    storetest::spy_block other;
-    other.allocate(2);
-    std::uint8_t* handed = other.detach();
-    EXPECT_EQ(other.data(), nullptr);
-    storetest::spy_allocator::free(handed);  // the receiver frees (unwiped: its own choice)
-  }
-  EXPECT_EQ(storetest::spy_allocator::frees, 2);
 }
 
 }  // namespace
