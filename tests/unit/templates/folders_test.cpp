@@ -6,26 +6,145 @@
 #include <windows.h>
 
 #include <shlobj.h>
+#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "folders_test_support.h"
 #include "support/unique_any.h"
 #include "templates/template_folders.h"
-#include "tests/support/traced_test_main.h"
+#include "templates_test_support.h"
 
 namespace templates {
 namespace {
 
-using folderstest::scoped_drive;
-using folderstest::scoped_share;
-using folderstest::scratch_folder;
-using folderstest::write_file;
+using templatestest::scratch_folder;
+using templatestest::traced;
+using templatestest::write_file;
+
+// ---- Drive letters and network shares made through Wine ----
+
+template <typename Fn>
+Fn wine_export(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name)));
+}
+using to_unix_fn = char*(CDECL*)(const WCHAR*);
+using to_dos_fn = WCHAR*(CDECL*)(const char*);
+
+bool running_under_wine() {
+  return wine_export<to_unix_fn>("wine_get_unix_file_name") != nullptr;
+}
+
+// The Unix path of a Windows path; empty when there is none.
+std::string unix_path_of(const std::wstring& path) {
+  const auto to_unix = wine_export<to_unix_fn>("wine_get_unix_file_name");
+  char* unix_path = to_unix ? to_unix(path.c_str()) : nullptr;
+  if (unix_path == nullptr)
+    return {};
+  std::string result = unix_path;
+  ::HeapFree(::GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+// Defines (or with DRIVE_NO_ROOT_DIR removes) a drive letter through Wine's
+// mount manager extension, as winecfg does; the record layout is Wine's.
+bool define_drive(wchar_t letter, UINT type, const std::string& target) {
+  struct unix_drive_request_t {
+    ULONG size, type, fs_type;
+    DWORD serial;
+    ULONGLONG unix_dev;
+    WCHAR letter;
+    USHORT mount_point_offset, device_offset, label_offset;
+  };
+  constexpr DWORD kDefineUnixDrive =
+      CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+  std::vector<char> request(sizeof(unix_drive_request_t) + target.size() + 1, 0);
+  auto* drive = reinterpret_cast<unix_drive_request_t*>(request.data());
+  drive->size = static_cast<ULONG>(request.size());
+  drive->type = type;
+  drive->letter = letter;
+  if (type != DRIVE_NO_ROOT_DIR) {
+    drive->mount_point_offset = sizeof(unix_drive_request_t);
+    std::memcpy(request.data() + sizeof(unix_drive_request_t), target.c_str(), target.size());
+  }
+  const support::unique_file manager(
+      ::CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  DWORD returned = 0;
+  return manager &&
+         ::DeviceIoControl(manager.get(), kDefineUnixDrive, request.data(),
+                           static_cast<DWORD>(request.size()), nullptr, 0, &returned, nullptr);
+}
+
+// A drive letter from Y down to M, free when the test started, pointed at a
+// folder with a drive type; Wine keeps it in the prefix until the destructor
+// removes it.
+class scoped_drive {
+ public:
+  explicit scoped_drive(const std::wstring& target) : m_target(unix_path_of(target)) {
+    const DWORD used = ::GetLogicalDrives();
+    for (wchar_t letter = L'Y'; letter >= L'M' && !m_letter; --letter) {
+      if ((used & (1u << (letter - L'A'))) == 0)
+        m_letter = letter;
+    }
+  }
+  ~scoped_drive() {
+    if (m_defined)
+      define_drive(m_letter, DRIVE_NO_ROOT_DIR, {});
+  }
+  bool set_type(UINT type) {
+    m_defined = m_letter != 0 && !m_target.empty();
+    return m_defined && define_drive(m_letter, type, m_target);
+  }
+  std::wstring root() const { return std::wstring(1, m_letter) + L":\\"; }
+
+ private:
+  wchar_t m_letter = 0;
+  std::string m_target;
+  bool m_defined = false;
+};
+
+// A network share \\<server>\share\ that Wine serves from the prefix's
+// dosdevices\unc folder, made by create().
+class scoped_share {
+ public:
+  ~scoped_share() {
+    std::error_code ignored;
+    if (!m_unc_folder.empty())
+      std::filesystem::remove_all(m_unc_folder + L"\\" + m_server, ignored);
+    if (m_made_unc_folder)
+      ::RemoveDirectoryW(m_unc_folder.c_str());
+  }
+  bool create() {
+    const std::string c_root = unix_path_of(L"C:\\");  // <prefix>/dosdevices/c:/
+    const auto to_dos = wine_export<to_dos_fn>("wine_get_dos_file_name");
+    const auto c_link = c_root.rfind("/c:");
+    WCHAR* dos = c_link == std::string::npos || to_dos == nullptr
+                     ? nullptr
+                     : to_dos((c_root.substr(0, c_link) + "/unc").c_str());
+    if (dos == nullptr)
+      return false;
+    m_unc_folder = dos;
+    ::HeapFree(::GetProcessHeap(), 0, dos);
+    m_made_unc_folder = ::CreateDirectoryW(m_unc_folder.c_str(), nullptr) != FALSE;
+    ::CreateDirectoryW((m_unc_folder + L"\\" + m_server).c_str(), nullptr);
+    return ::CreateDirectoryW((m_unc_folder + L"\\" + m_server + L"\\share").c_str(), nullptr);
+  }
+  std::wstring unc() const { return L"\\\\" + m_server + L"\\share\\"; }
+
+ private:
+  std::wstring m_server = L"cvtest" + std::to_wstring(::GetCurrentProcessId());
+  std::wstring m_unc_folder;  // the prefix's dosdevices\unc as a DOS path
+  bool m_made_unc_folder = false;
+};
+
+// ---- Settings, environment and machine keys of the test's own ----
 
 std::map<std::wstring, std::wstring> g_settings;
 
@@ -39,30 +158,6 @@ HRESULT WINAPI fake_query(SETTINGS_QUERY_REQUEST* request) {
 }
 
 const plugin::settings_api_t kSettings{nullptr, fake_query, nullptr};
-
-std::string utf8(const std::wstring& text) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string result(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), result.data(),
-                        size, nullptr, nullptr);
-  return result;
-}
-
-// What was traced since the last call, without the scope entries and exits.
-std::vector<std::string> traced() {
-  std::vector<std::string> lines;
-  for (auto& line : testsupport::new_trace_lines()) {
-    if (line[0] != '>' && line[0] != '<')
-      lines.push_back(std::move(line));
-  }
-  return lines;
-}
-
-bool exists_as_folder(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 std::vector<std::wstring> names_of(const file_entry_set_t& files) {
   std::vector<std::wstring> names;
@@ -139,7 +234,7 @@ TEST_F(TemplateFolders, WellKnownFoldersFromTheEnvironment) {
   ASSERT_FALSE(cached.roaming_templates.empty());
   EXPECT_EQ(portable_path(cached.roaming_templates + L"Bank.CVM"), L"kvi::bank.cvm");
   EXPECT_EQ(full_path_of_portable(L"kvi::bank.cvm"), cached.roaming_templates + L"bank.cvm");
-  EXPECT_EQ(portable_path_utf8(utf8(cached.local_product) + "x.cvm"), "usr::x.cvm");
+  EXPECT_EQ(portable_path_utf8(wide_to_utf8(cached.local_product) + "x.cvm"), "usr::x.cvm");
 
   scoped_environment environment;
   scoped_machine_root machine;
@@ -208,10 +303,10 @@ TEST_F(TemplateFolders, CreateFolder) {
   scratch_folder root(L"cvfolders_create");
   const std::wstring nested = root.path() + L"a\\b\\c\\";
   EXPECT_TRUE(create_folder(nested));
-  EXPECT_TRUE(exists_as_folder(nested));
+  EXPECT_TRUE(std::filesystem::is_directory(nested));
   EXPECT_TRUE(create_folder(nested));  // already there
   EXPECT_TRUE(create_folder(root.path() + L"a/b/d"));
-  EXPECT_TRUE(exists_as_folder(root.path() + L"a\\b\\d"));
+  EXPECT_TRUE(std::filesystem::is_directory(root.path() + L"a\\b\\d"));
 
   ASSERT_TRUE(write_file(root.path() + L"file", "x"));
   EXPECT_FALSE(create_folder(root.path() + L"file"));
@@ -223,7 +318,7 @@ TEST_F(TemplateFolders, CreateFolder) {
 }
 
 TEST_F(TemplateFolders, CheckPathAgainstDriveTypesAndShares) {
-  if (!folderstest::running_under_wine())
+  if (!running_under_wine())
     GTEST_SKIP() << "drive types are configured through Wine";
   scratch_folder root(L"cvfolders_check");
   ASSERT_TRUE(write_file(root.path() + L"t.cvm", "<manifest/>"));
@@ -231,7 +326,7 @@ TEST_F(TemplateFolders, CheckPathAgainstDriveTypesAndShares) {
   scoped_share share;
   ASSERT_TRUE(share.create());
   const std::wstring x = drive.root();
-  const std::string xs = utf8(x);
+  const std::string xs = wide_to_utf8(x);
 
   struct case_t {
     UINT drive_type;  // what the test drive is made first (0: left as it is)
@@ -264,26 +359,28 @@ TEST_F(TemplateFolders, CheckPathAgainstDriveTypesAndShares) {
     }
     traced();
     folder_record_t folder{c.path, true, !c.local, true};
-    EXPECT_EQ(checkpath(folder), c.accepted) << utf8(c.path);
+    EXPECT_EQ(checkpath(folder), c.accepted) << wide_to_utf8(c.path);
     if (c.accepted) {
-      EXPECT_EQ(folder.local, c.local) << utf8(c.path);
-      EXPECT_EQ(folder.accessible, c.accessible) << utf8(c.path);
+      EXPECT_EQ(folder.local, c.local) << wide_to_utf8(c.path);
+      EXPECT_EQ(folder.accessible, c.accessible) << wide_to_utf8(c.path);
     }
-    EXPECT_EQ(traced(), c.lines) << utf8(c.path) << " on " << xs;
+    EXPECT_EQ(traced(), c.lines) << wide_to_utf8(c.path) << " on " << xs;
   }
 }
 
 TEST_F(TemplateFolders, FolderListFromTheSettings) {
-  if (!folderstest::running_under_wine())
+  if (!running_under_wine())
     GTEST_SKIP() << "drive types are configured through Wine";
   scratch_folder root(L"cvfolders_list");
   const std::wstring& r = root.path();
   for (const wchar_t* folder : {L"alien", L"bin", L"bin\\templates", L"net", L"local"})
     ASSERT_TRUE(::CreateDirectoryW((r + folder).c_str(), nullptr));
-  ASSERT_TRUE(write_file(r + L"alien\\a.cvm", "<manifest/>"));
-  ASSERT_TRUE(write_file(r + L"bin\\templates\\d.cvm", "<manifest/>"));
-  ASSERT_TRUE(write_file(r + L"net\\n.cvm", "<manifest/>"));
-  ASSERT_TRUE(write_file(r + L"local\\l.cvm", "<manifest/>"));
+  for (const wchar_t* file : {L"alien\\a", L"bin\\templates\\d", L"net\\n", L"local\\l"}) {
+    const std::string id(1, static_cast<char>(std::wstring_view(file).back()));
+    ASSERT_TRUE(
+        write_file(r + file + L".cvm", "<manifest><descriptor id='" + id + "'/></manifest>"));
+  }
+  ASSERT_TRUE(write_file(r + L"local\\broken.cvm", "<manifest></forms>"));
   scoped_drive network(r + L"net\\");
   ASSERT_TRUE(network.set_type(DRIVE_REMOTE));
   scoped_drive removable(r);
@@ -301,11 +398,11 @@ TEST_F(TemplateFolders, FolderListFromTheSettings) {
   traced();
   folder_set_t folders;
   prepfolderlist(folders, kSettings);
-  const std::string rs = utf8(r);
+  const std::string rs = wide_to_utf8(r);
   const std::vector<std::string> expected_lines = {
       "U prepfolderlist duplicated path in alien folders",
       "U checkpath unknown drive type = 2",
-      "U prepfolderlist path is invalid '" + utf8(usb) + "'",
+      "U prepfolderlist path is invalid '" + wide_to_utf8(usb) + "'",
       "U checkpath strange path 'relative\\'",
       "U prepfolderlist path is invalid 'relative\\'",
       "U prepfolderlist cache '" + rs + "cache\\deep\\'",
@@ -313,7 +410,7 @@ TEST_F(TemplateFolders, FolderListFromTheSettings) {
       "U prepfolderlist done\n",
   };
   EXPECT_EQ(traced(), expected_lines);
-  EXPECT_TRUE(exists_as_folder(r + L"cache\\deep"));
+  EXPECT_TRUE(std::filesystem::is_directory(r + L"cache\\deep"));
 
   struct record_t {
     std::wstring path;
@@ -330,22 +427,30 @@ TEST_F(TemplateFolders, FolderListFromTheSettings) {
   auto it = folders.begin();
   for (const auto& e : expected) {
     EXPECT_EQ(it->path, e.path);
-    EXPECT_EQ(it->alien, e.alien) << utf8(e.path);
-    EXPECT_EQ(it->local, e.local) << utf8(e.path);
-    EXPECT_EQ(it->accessible, e.accessible) << utf8(e.path);
+    EXPECT_EQ(it->alien, e.alien) << wide_to_utf8(e.path);
+    EXPECT_EQ(it->local, e.local) << wide_to_utf8(e.path);
+    EXPECT_EQ(it->accessible, e.accessible) << wide_to_utf8(e.path);
     ++it;
   }
 
   // Only local folders are enumerated: the network drive's template stays out.
   file_entry_set_t files;
   collectall(folders, files);
-  EXPECT_EQ(names_of(files),
-            (std::vector<std::wstring>{r + L"alien\\a.cvm alien",
-                                       r + L"bin\\templates\\d.cvm alien", r + L"local\\l.cvm"}));
+  EXPECT_EQ(names_of(files), (std::vector<std::wstring>{
+                                 r + L"alien\\a.cvm alien", r + L"bin\\templates\\d.cvm alien",
+                                 r + L"local\\broken.cvm", r + L"local\\l.cvm"}));
   std::vector<std::string> enum_lines = {"U collectall local folders"};
   for (const wchar_t* folder : {L"alien\\", L"bin\\templates\\", L"cache\\deep\\", L"local\\"})
-    enum_lines.push_back("U enumfnames   '" + utf8(portable_path(r + folder)) + "'");
+    enum_lines.push_back("U enumfnames   '" + wide_to_utf8(portable_path(r + folder)) + "'");
   EXPECT_EQ(traced(), enum_lines);
+
+  // Every template there that loads, with its folder's alien flag.
+  const std::vector<manifest_t> all = collect_all_templates(kSettings);
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0].descriptor.id, "a");
+  EXPECT_EQ(all[0].path_key(), L"alien|" + r + L"alien\\a.cvm");
+  EXPECT_EQ(all[2].descriptor.id, "l");
+  EXPECT_EQ(all[2].path_key(), r + L"local\\l.cvm");
 
   // Personal mode reads no foreign folders; "bin_dir" still counts.
   g_settings[L"is_personalmode"] = L"1";
@@ -359,7 +464,7 @@ TEST_F(TemplateFolders, FolderListFromTheSettings) {
 TEST_F(TemplateFolders, StorageFoldersDuplicatedOrNotCreatable) {
   scratch_folder root(L"cvfolders_storage");
   const std::wstring& r = root.path();
-  const std::string rs = utf8(r);
+  const std::string rs = wide_to_utf8(r);
   ASSERT_TRUE(write_file(r + L"file", "x"));
   struct case_t {
     std::map<std::wstring, std::wstring> settings;
@@ -416,7 +521,7 @@ TEST_F(TemplateFolders, EnumeratesTemplateFilesOnly) {
   for (const wchar_t* name : {L"a.cvm", L"B.CVM", L"c.cvmx", L"x.txt"})
     ASSERT_TRUE(write_file(r + name, "<manifest/>"));
   ASSERT_TRUE(::CreateDirectoryW((r + L"sub.cvm").c_str(), nullptr));
-  const std::string portable = utf8(portable_path(r));
+  const std::string portable = wide_to_utf8(portable_path(r));
 
   file_entry_set_t files;
   enumfnames({r, true, true, true}, files);
@@ -433,35 +538,9 @@ TEST_F(TemplateFolders, EnumeratesTemplateFilesOnly) {
   const auto lines = traced();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1].rfind("E enumfnames -", 0), 0u) << lines[1];
-  EXPECT_NE(lines[1].find(" failed access files from folder '" + utf8(r) + "x.txt\\'"),
+  EXPECT_NE(lines[1].find(" failed access files from folder '" + wide_to_utf8(r) + "x.txt\\'"),
             std::string::npos)
       << lines[1];
-}
-
-TEST_F(TemplateFolders, CollectsEveryTemplateThatLoads) {
-  scratch_folder root(L"cvfolders_collect");
-  const std::wstring& r = root.path();
-  for (const wchar_t* folder : {L"foreign", L"mine"})
-    ASSERT_TRUE(::CreateDirectoryW((r + folder).c_str(), nullptr));
-  ASSERT_TRUE(write_file(r + L"foreign\\f.cvm",
-                         "<?xml version=\"1.0\"?><manifest><descriptor id=\"F1\"/></manifest>"));
-  ASSERT_TRUE(write_file(r + L"mine\\m.cvm",
-                         "<?xml version=\"1.0\"?><manifest><descriptor id=\"M1\"/></manifest>"));
-  ASSERT_TRUE(write_file(r + L"mine\\broken.cvm", "<manifest></forms>"));
-  g_settings = {
-      {L"is_personalmode", L"-1"},
-      {L"alienstorage_dirs", r + L"foreign"},
-      {L"cachestorage_dir", r + L"cache"},
-      {L"localstorage_dir", r + L"mine"},
-  };
-  const std::vector<manifest_t> all = collect_all_templates(kSettings);
-  ASSERT_EQ(all.size(), 2u);
-  EXPECT_EQ(all[0].descriptor.id, "F1");
-  EXPECT_TRUE(all[0].alien);
-  EXPECT_EQ(all[0].path_key(), L"alien|" + r + L"foreign\\f.cvm");
-  EXPECT_EQ(all[1].descriptor.id, "M1");
-  EXPECT_FALSE(all[1].alien);
-  EXPECT_EQ(all[1].path_key(), r + L"mine\\m.cvm");
 }
 
 }  // namespace

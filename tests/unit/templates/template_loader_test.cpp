@@ -4,69 +4,30 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "support/unique_any.h"
 #include "templates/portable/manifest_text.h"
 #include "templates/template_loader.h"
-#include "tests/support/traced_test_main.h"
+#include "templates_test_support.h"
 
 namespace templates {
 namespace {
 
-std::wstring data_dir() {
-  const char* root = std::getenv("CV_TEST_DATA");
-  std::wstring path = utf8_to_wide(root ? root : "tests/data");
-  for (wchar_t& c : path) {
-    if (c == L'/')
-      c = L'\\';
-  }
-  if (!path.empty() && path[0] == L'\\')
-    path = L"Z:" + path;  // the host's root as Wine shows it
-  return path + L"\\templates\\";
-}
+using templatestest::data_dir;
+using templatestest::scratch_folder;
+using templatestest::traced;
 
-// A scratch folder of the test's own, removed with everything in it.
-class scratch_folder {
- public:
-  scratch_folder() {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    m_path = std::wstring(temp) + L"cvtpl-" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
-    ::CreateDirectoryW(m_path.c_str(), nullptr);
-  }
-  ~scratch_folder() {
-    for (const std::wstring& file : m_files)
-      ::DeleteFileW(file.c_str());
-    ::RemoveDirectoryW(m_path.c_str());
-  }
-  const std::wstring& path() const { return m_path; }
-  std::wstring copy_of(const wchar_t* corpus_file, const std::wstring& name) {
-    const std::wstring target = m_path + name;
-    EXPECT_TRUE(::CopyFileW((data_dir() + corpus_file).c_str(), target.c_str(), FALSE));
-    m_files.push_back(target);
-    return target;
-  }
-
- private:
-  std::wstring m_path;
-  std::vector<std::wstring> m_files;
-};
-
-// The lines traced since the last call, without scope entries and exits.
-std::vector<std::string> traced_texts() {
-  std::vector<std::string> texts;
-  for (const std::string& line : testsupport::new_trace_lines()) {
-    if (line[0] != '>' && line[0] != '<')
-      texts.push_back(line);
-  }
-  return texts;
+// A copy of a corpus file in the scratch folder.
+std::wstring copy_of(const scratch_folder& scratch, const wchar_t* file, const std::wstring& name) {
+  const std::wstring target = scratch.path() + name;
+  EXPECT_TRUE(::CopyFileW((data_dir() + file).c_str(), target.c_str(), FALSE));
+  return target;
 }
 
 TEST(TemplateLoader, PathsAndTheAlienPrefix) {
-  traced_texts();
+  traced();
   const std::wstring file = data_dir() + L"web_mail_single.cvm";
   manifest_t m;
   ASSERT_TRUE(loadM_properly(m, file));
@@ -89,12 +50,12 @@ TEST(TemplateLoader, PathsAndTheAlienPrefix) {
   ASSERT_TRUE(loadM_properly(m, data_dir() + L"truncated_open.cvm"));
   EXPECT_FALSE(m.alien);
   EXPECT_EQ(m.forms.size(), 2u);
-  EXPECT_TRUE(traced_texts().empty());
+  EXPECT_TRUE(traced().empty());
 }
 
 TEST(TemplateLoader, EachFailureTracesOneLine) {
-  scratch_folder scratch;
-  const std::wstring empty = scratch.copy_of(L"empty_file.cvm", L"empty.cvm");
+  scratch_folder scratch(L"cvtpl");
+  const std::wstring empty = copy_of(scratch, L"empty_file.cvm", L"empty.cvm");
   const std::wstring dir = data_dir();
   const std::string dir8 = wide_to_utf8(dir);
   const struct {
@@ -114,27 +75,26 @@ TEST(TemplateLoader, EachFailureTracesOneLine) {
       {L"alien|" + dir + L"windows1252_declared.cvm",
        "U loadM_properly loadM_properly: unknown encoding at line 1 [30].\n"},
   };
-  traced_texts();
+  traced();
   for (const auto& c : cases) {
     manifest_t m;
     EXPECT_FALSE(loadM_properly(m, c.path));
-    EXPECT_EQ(traced_texts(), std::vector<std::string>{c.line});
+    EXPECT_EQ(traced(), std::vector<std::string>{c.line});
   }
 }
 
 TEST(TemplateLoader, FileInUseCannotBeRead) {
-  scratch_folder scratch;
-  const std::wstring file = scratch.copy_of(L"web_mail_single.cvm", L"in use.cvm");
+  scratch_folder scratch(L"cvtpl");
+  const std::wstring file = copy_of(scratch, L"web_mail_single.cvm", L"in use.cvm");
   manifest_t m;
   {
     const support::unique_file exclusive(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
                                                        0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(exclusive);
-    traced_texts();
+    traced();
     EXPECT_FALSE(loadM_properly(m, file));
-    EXPECT_EQ(traced_texts(),
-              std::vector<std::string>{"U loadM_properly File problem [noaccess]: '" +
-                                       wide_to_utf8(file) + "'"});
+    EXPECT_EQ(traced(), std::vector<std::string>{"U loadM_properly File problem [noaccess]: '" +
+                                                 wide_to_utf8(file) + "'"});
   }
   EXPECT_TRUE(loadM_properly(m, file));  // and again once the file is free
 }
@@ -153,26 +113,26 @@ TEST(TemplateLoader, FailedLoadsLeaveTheTemplateAsTheyLeftIt) {
   EXPECT_TRUE(m.empty);
   EXPECT_FALSE(m.alien);
   EXPECT_EQ(m.path, "");
-  traced_texts();
+  traced();
 }
 
 TEST(TemplateLoader, NonAsciiFileNames) {
-  scratch_folder scratch;
+  scratch_folder scratch(L"cvtpl");
   const std::wstring name =
       L"Gr\x00FC\x00DF"
       L"e \x20AC \x4E2D.cvm";
-  const std::wstring file = scratch.copy_of(L"app_mailclient.cvm", name);
+  const std::wstring file = copy_of(scratch, L"app_mailclient.cvm", name);
   manifest_t m;
   ASSERT_TRUE(loadM_properly(m, L"alien|" + file));
   EXPECT_EQ(m.path, wide_to_utf8(file));
   EXPECT_EQ(m.path_key(), L"alien|" + file);
-  traced_texts();
+  traced();
   EXPECT_FALSE(loadM_properly(m, scratch.path() + L"\x00FC"
                                                   L"ber.cvm"));
-  EXPECT_EQ(traced_texts(), std::vector<std::string>{"U loadM_properly File problem [notfound]: '" +
-                                                     wide_to_utf8(scratch.path()) +
-                                                     "\xC3\xBC"
-                                                     "ber.cvm'"});
+  EXPECT_EQ(traced(), std::vector<std::string>{"U loadM_properly File problem [notfound]: '" +
+                                               wide_to_utf8(scratch.path()) +
+                                               "\xC3\xBC"
+                                               "ber.cvm'"});
 }
 
 TEST(FileloadLasterror, NamesTheFileAndTheSystemText) {

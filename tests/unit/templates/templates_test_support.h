@@ -1,0 +1,74 @@
+// Helpers of the template tests under Wine: the corpus folder, scratch folders
+// and files, and the lines the code under test traced.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "templates/portable/manifest_text.h"
+#include "tests/support/traced_test_main.h"
+
+namespace templatestest {
+
+// tests/data/templates\ as Wine shows it.
+inline std::wstring data_dir() {
+  const char* root = std::getenv("CV_TEST_DATA");
+  std::wstring path = templates::utf8_to_wide(root ? root : "tests/data");
+  for (wchar_t& c : path) {
+    if (c == L'/')
+      c = L'\\';
+  }
+  if (!path.empty() && path[0] == L'\\')
+    path = L"Z:" + path;  // the host's root
+  return path + L"\\templates\\";
+}
+
+// Creates a file with the given bytes; false when it cannot be written.
+inline bool write_file(const std::wstring& path, const std::string& bytes) {
+  std::ofstream out(std::filesystem::path(path), std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+// A fresh folder under the temporary folder, removed with its content.
+class scratch_folder {
+ public:
+  explicit scratch_folder(const wchar_t* name) {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    m_path = std::wstring(temp) + name + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
+    remove();
+    ::CreateDirectoryW(m_path.c_str(), nullptr);
+  }
+  ~scratch_folder() { remove(); }
+  scratch_folder(const scratch_folder&) = delete;
+  scratch_folder& operator=(const scratch_folder&) = delete;
+  // The folder with a trailing backslash.
+  const std::wstring& path() const { return m_path; }
+
+ private:
+  void remove() {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(m_path).parent_path(), ignored);
+  }
+  std::wstring m_path;
+};
+
+// The lines traced since the last call, without the scope entries and exits.
+inline std::vector<std::string> traced() {
+  std::vector<std::string> lines;
+  for (auto& line : testsupport::new_trace_lines()) {
+    if (line[0] != '>' && line[0] != '<')
+      lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+}  // namespace templatestest
