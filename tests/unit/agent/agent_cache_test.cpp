@@ -21,14 +21,7 @@ namespace templates {
 namespace {
 
 using agenttest::agent_process_t;
-
-std::vector<std::string> notices() {
-  std::vector<std::string> out;
-  for (auto& line : testsupport::new_trace_lines())
-    if (line[0] == 'E' || line[0] == 'U')
-      out.push_back(line);
-  return out;
-}
+using agenttest::notices;
 
 std::vector<std::wstring> listed() {
   std::vector<std::wstring> paths;
@@ -62,23 +55,17 @@ std::vector<std::string> table_records(std::size_t table) {
   return out;
 }
 
+// The agent indexes two folders of the test's own: the user's and a foreign one.
 class AgentCache : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testsupport::new_trace_lines();
-    m_root = agenttest::new_temp_folder();
-    m_own = m_root + L"own\\";
-    m_alien = m_root + L"alien\\";
-    ::CreateDirectoryW(m_own.c_str(), nullptr);
-    ::CreateDirectoryW(m_alien.c_str(), nullptr);
-  }
-  void TearDown() override { agenttest::remove_tree(m_root); }
-
+  void SetUp() override { testsupport::new_trace_lines(); }
   std::vector<std::wstring> agent_arguments() const {
     return {L"--local-folder", m_own, L"--folder", m_alien};
   }
 
-  std::wstring m_root, m_own, m_alien;
+  testsupport::scratch_folder m_own_folder, m_alien_folder;
+  const std::wstring& m_own = m_own_folder.path();
+  const std::wstring& m_alien = m_alien_folder.path();
 };
 
 TEST_F(AgentCache, WithoutTheAgentTheListCannotBeHad) {
@@ -108,7 +95,7 @@ TEST_F(AgentCache, EmptyFoldersGiveEmptyTables) {
 TEST_F(AgentCache, TemplatesOfAllFoldersEachListedOnce) {
   for (const auto& path : {m_own + L"a.cvm", m_own + L"b.cvm", m_alien + L"b.cvm",
                            m_alien + L"C.CVM", m_alien + L"notes.txt"})
-    agenttest::write_file(path, "<manifest/>");
+    testsupport::write_file(path, "<manifest/>");
   agent_process_t agent(agent_arguments());
   ASSERT_TRUE(agent.ready());
 
@@ -124,13 +111,13 @@ TEST_F(AgentCache, TemplatesOfAllFoldersEachListedOnce) {
 
 TEST_F(AgentCache, RemovedTemplatesStayAsSkippedEntries) {
   for (const auto& path : {m_own + L"a.cvm", m_own + L"b.cvm", m_alien + L"c.cvm"})
-    agenttest::write_file(path, "<manifest/>");
+    testsupport::write_file(path, "<manifest/>");
   agent_process_t agent(agent_arguments());
   ASSERT_TRUE(agent.ready());
   ASSERT_EQ(listed().size(), 3u);
 
   ::DeleteFileW((m_own + L"b.cvm").c_str());
-  agenttest::write_file(m_alien + L"d.cvm", "<manifest/>");
+  testsupport::write_file(m_alien + L"d.cvm", "<manifest/>");
   // What the dashboard broadcasts after a restore; sent here, so the agent
   // has rebuilt its cache when the call returns.
   ::SendMessageW(agent.window(), ::RegisterWindowMessageW(agent::kMsgAgentRefreshCache), 0,
@@ -140,7 +127,7 @@ TEST_F(AgentCache, RemovedTemplatesStayAsSkippedEntries) {
             (std::vector<std::string>{"a a.cvm 0", "b b.cvm 1", "c c.cvm 0", "d d.cvm 0"}));
 
   // A manifest request through the channel rebuilds it too.
-  agenttest::write_file(m_own + L"b.cvm", "<manifest/>");
+  testsupport::write_file(m_own + L"b.cvm", "<manifest/>");
   EXPECT_TRUE(agent::SendToAgent("kvx::b.cvm", "", agent.window(),
                                  ::RegisterWindowMessageW(agent::kMsgAgentManifest)));
   ASSERT_TRUE(agent.sync());

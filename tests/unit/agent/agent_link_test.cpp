@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,22 +20,52 @@ namespace agent {
 namespace {
 
 using agenttest::agent_process_t;
+using agenttest::notices;
 
 constexpr HRESULT kTimeout = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-
-std::vector<std::string> notices() {
-  std::vector<std::string> out;
-  for (auto& line : testsupport::new_trace_lines())
-    if (line[0] == 'E' || line[0] == 'U')
-      out.push_back(line);
-  return out;
-}
 
 std::vector<std::uint8_t> words(std::initializer_list<std::uint32_t> values) {
   std::vector<std::uint8_t> out;
   for (const std::uint32_t v : values)
     for (int i = 0; i < 4; ++i)
       out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  return out;
+}
+
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const std::uint8_t b : bytes)
+    out += {digits[b >> 4], digits[b & 15]};
+  return out;
+}
+
+// The entries of an access list as "A:0x00120001:S-1-5-11;..." (A allowed, L
+// a mandatory label); "none" for no list or no entries.
+std::string describe_acl(const ACL* acl) {
+  if (!acl || acl->AceCount == 0)
+    return "none";
+  std::string out;
+  for (WORD i = 0; i < acl->AceCount; ++i) {
+    void* raw = nullptr;
+    if (!::GetAce(const_cast<ACL*>(acl), i, &raw))
+      return "?";
+    const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+    const BYTE type = ace->Header.AceType;
+    char* sid = nullptr;
+    std::string sid_text = "?";
+    if (::ConvertSidToStringSidA(const_cast<DWORD*>(&ace->SidStart), &sid)) {
+      sid_text = sid;
+      ::LocalFree(sid);
+    }
+    char mask[16];
+    std::snprintf(mask, sizeof mask, "0x%08X", static_cast<unsigned>(ace->Mask));
+    out += std::string(out.empty() ? "" : ";") +
+           (type == ACCESS_ALLOWED_ACE_TYPE           ? "A"
+            : type == SYSTEM_MANDATORY_LABEL_ACE_TYPE ? "L"
+                                                      : "?") +
+           ":" + mask + ":" + sid_text;
+  }
   return out;
 }
 
@@ -64,6 +95,20 @@ UINT registered(const wchar_t* name) {
   return ::RegisterWindowMessageW(name);
 }
 
+constexpr char kMutexDacl[] =
+    "A:0x00120001:S-1-5-11;A:0x00120001:S-1-5-32-545;A:0x001F0001:S-1-5-32-544;"
+    "A:0x001F0001:S-1-5-18";
+constexpr char kPayloadDacl[] =
+    "A:0x00000006:S-1-5-11;A:0x00000006:S-1-5-32-545;A:0x000F001F:S-1-5-32-544;"
+    "A:0x000F001F:S-1-5-18";
+// Low integrity, no write up. Wine accepts a label and keeps none, so there
+// the label reads back as "none".
+constexpr char kLowLabel[] = "L:0x00000001:S-1-16-4096";
+
+bool low_label_or_none(const std::string& label) {
+  return label == kLowLabel || label == "none";
+}
+
 class AgentLink : public ::testing::Test {
  protected:
   void SetUp() override { testsupport::new_trace_lines(); }
@@ -82,8 +127,7 @@ TEST_F(AgentLink, CallRequestArrivesWithItsExactBytes) {
   const auto requests = agent.log_lines("request ");
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(field(requests[0], "bytes"),
-            agenttest::hex(
-                words({1, ::GetCurrentProcessId(), 0, window_value(window), message, 0, 0, 0})));
+            hex(words({1, ::GetCurrentProcessId(), 0, window_value(window), message, 0, 0, 0})));
   EXPECT_EQ(field(requests[0], "message"), "WM_CV_PSTORAGE_CALLUPDATED");
   // The agent delivered the message to the window the request named: its own.
   EXPECT_EQ(agent.log_lines("handling ").size(), 1u);
@@ -92,7 +136,7 @@ TEST_F(AgentLink, CallRequestArrivesWithItsExactBytes) {
   EXPECT_EQ(notices(), std::vector<std::string>{});
 }
 
-TEST_F(AgentLink, SendRequestArrivesWithItsTextAndPayload) {
+TEST_F(AgentLink, SendRequestArrivesWithItsTextPayloadAndAccessLists) {
   agent_process_t agent;
   ASSERT_TRUE(agent.ready());
   HWND window = FindAgentWindow();
@@ -107,60 +151,30 @@ TEST_F(AgentLink, SendRequestArrivesWithItsTextAndPayload) {
   auto expected = words({2, ::GetCurrentProcessId(), window_value(window), message});
   const auto text_bytes = bytes_of(text);
   expected.insert(expected.end(), text_bytes.begin(), text_bytes.end());
-  EXPECT_EQ(field(requests[0], "bytes"), agenttest::hex(expected));
-  EXPECT_EQ(field(requests[0], "payload"), agenttest::hex(bytes_of(payload)));
+  EXPECT_EQ(field(requests[0], "bytes"), hex(expected));
+  EXPECT_EQ(field(requests[0], "payload"), hex(bytes_of(payload)));
   EXPECT_PRED2(payload_size_is, field(requests[0], "payload_size"), payload.size() + 1);
-  // A manifest request makes the agent build its cache again.
-  EXPECT_EQ(agent.log_lines("cache manifest generation=2").size(), 1u);
-  // The payload went with the request.
-  EXPECT_EQ(::OpenFileMappingW(FILE_MAP_READ, FALSE, kNipcChannel.payload), nullptr);
-  EXPECT_EQ(notices(), std::vector<std::string>{});
-}
-
-TEST_F(AgentLink, LongestTextFillsTheBufferExactly) {
-  agent_process_t agent;
-  ASSERT_TRUE(agent.ready());
-  HWND window = FindAgentWindow();
-  const std::string text(kMaxSendTextBytes, 'q');
-  const send_result_t sent = send_to_agent(text, "", window, 0xC0FE);
-  EXPECT_TRUE(sent.attempted);
-  EXPECT_EQ(sent.result, S_OK);
-  ASSERT_TRUE(agent.sync());
-  const auto requests = agent.log_lines("request ");
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(field(requests[0], "bytes").size(), 2 * kChannelBufferSize);
-  EXPECT_EQ(field(requests[0], "bytes").substr(2 * kChannelBufferSize - 4), "7100");
-  // An empty payload is its zero byte alone.
-  EXPECT_EQ(field(requests[0], "payload"), "00");
-  EXPECT_PRED2(payload_size_is, field(requests[0], "payload_size"), 1u);
-}
-
-constexpr char kMutexDacl[] =
-    "A:0x00120001:S-1-5-11;A:0x00120001:S-1-5-32-545;A:0x001F0001:S-1-5-32-544;"
-    "A:0x001F0001:S-1-5-18";
-constexpr char kPayloadDacl[] =
-    "A:0x00000006:S-1-5-11;A:0x00000006:S-1-5-32-545;A:0x000F001F:S-1-5-32-544;"
-    "A:0x000F001F:S-1-5-18";
-// Low integrity, no write up. Wine accepts a label and keeps none, so there
-// the label reads back as "none".
-constexpr char kLowLabel[] = "L:0x00000001:S-1-16-4096";
-
-bool low_label_or_none(const std::string& label) {
-  return label == kLowLabel || label == "none";
-}
-
-TEST_F(AgentLink, ObjectsCarryTheirAccessListsAndTheLowLabel) {
-  agent_process_t agent;
-  ASSERT_TRUE(agent.ready());
-  EXPECT_TRUE(SendToAgent("x", "y", FindAgentWindow(), 0xC0FE));
-  ASSERT_TRUE(agent.sync());
-  const auto requests = agent.log_lines("request ");
-  ASSERT_EQ(requests.size(), 1u);
-  // As the agent sees the two objects while it holds the request.
+  // The two objects, as the agent sees them while it holds the request.
   EXPECT_EQ(field(requests[0], "mutex_dacl"), kMutexDacl);
   EXPECT_EQ(field(requests[0], "payload_dacl"), kPayloadDacl);
   EXPECT_PRED1(low_label_or_none, field(requests[0], "mutex_label"));
   EXPECT_PRED1(low_label_or_none, field(requests[0], "payload_label"));
+  // A manifest request makes the agent build its cache again.
+  EXPECT_EQ(agent.log_lines("cache manifest generation=2").size(), 1u);
+  // The payload went with the request.
+  EXPECT_EQ(::OpenFileMappingW(FILE_MAP_READ, FALSE, kNipcChannel.payload), nullptr);
+
+  // The longest text fills the buffer exactly; an empty payload is its zero
+  // byte alone.
+  const send_result_t sent = send_to_agent(std::string(kMaxSendTextBytes, 'q'), "", window, 0xC0FE);
+  EXPECT_TRUE(sent.attempted);
+  EXPECT_EQ(sent.result, S_OK);
+  ASSERT_TRUE(agent.sync());
+  const auto longest = agent.log_lines("request ").at(1);
+  EXPECT_EQ(field(longest, "bytes").size(), 2 * kChannelBufferSize);
+  EXPECT_EQ(field(longest, "bytes").substr(2 * kChannelBufferSize - 4), "7100");
+  EXPECT_EQ(field(longest, "payload"), "00");
+  EXPECT_PRED2(payload_size_is, field(longest, "payload_size"), 1u);
   EXPECT_EQ(notices(), std::vector<std::string>{});
 }
 
@@ -257,28 +271,6 @@ TEST_F(AgentLink, MutexOfAClientThatDiedIsTakenOver) {
   EXPECT_EQ(notices(), std::vector<std::string>{});
 }
 
-TEST(IpcSecurity, DescriptorGrantsTheFourAccountsTheirRights) {
-  struct {
-    const ipc_access_t& access;
-    const char* expected;
-  } const cases[] = {{kMutexAccess, kMutexDacl}, {kPayloadAccess, kPayloadDacl}};
-  for (const auto& c : cases) {
-    ipc_security_t security;
-    ASSERT_TRUE(security.build(c.access));
-    PSECURITY_DESCRIPTOR descriptor = security.attributes()->lpSecurityDescriptor;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
-    EXPECT_EQ(agenttest::describe_acl(dacl), c.expected);
-    // Owner and group come from the process token.
-    PSID owner = nullptr, group = nullptr;
-    ASSERT_TRUE(::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted));
-    ASSERT_TRUE(::GetSecurityDescriptorGroup(descriptor, &group, &defaulted));
-    EXPECT_NE(owner, nullptr);
-    EXPECT_NE(group, nullptr);
-  }
-}
-
 TEST(IpcSecurity, LowLabelOnAKernelObject) {
   testsupport::new_trace_lines();
   HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -288,7 +280,7 @@ TEST(IpcSecurity, LowLabelOnAKernelObject) {
   ASSERT_EQ(::GetSecurityInfo(event, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr,
                               nullptr, &label, &descriptor),
             static_cast<DWORD>(ERROR_SUCCESS));
-  EXPECT_PRED1(low_label_or_none, agenttest::describe_acl(label));
+  EXPECT_PRED1(low_label_or_none, describe_acl(label));
   ::LocalFree(descriptor);
 
   // A handle that may not change the object's owner can't take a label.

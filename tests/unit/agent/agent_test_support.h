@@ -1,35 +1,31 @@
 // Test aids for the agent link: the agent stand-in as a child process, its
-// log, scratch folders, and a count of the process's open handles.
+// log, the trace's notices, and a count of the process's open handles.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tests/support/scratch_files.h"
+#include "tests/support/traced_test_main.h"
+
 namespace agenttest {
 
-// The folder of the test program (the agent and the suite libraries lie there).
-std::wstring test_folder();
-// A name no other test run uses.
-std::wstring unique_name(const wchar_t* prefix);
-// A new empty folder under the temporary folder, with a trailing backslash.
-std::wstring new_temp_folder();
-void remove_tree(const std::wstring& folder);
-void write_file(const std::wstring& path, std::string_view contents);
+// The trace's errors and messages since the last look, without the entry and
+// exit records (test programs built TRACED only).
+inline std::vector<std::string> notices() {
+  std::vector<std::string> out;
+  for (auto& line : testsupport::new_trace_lines())
+    if (line[0] == 'E' || line[0] == 'U')
+      out.push_back(line);
+  return out;
+}
 
 // The number of open handles of this process: GetProcessHandleCount where it
 // answers, else every handle value that the system accepts as a handle.
 std::size_t handle_count();
-
-std::string hex(std::span<const std::uint8_t> bytes);
-// The entries of an access list as "A:0x00120001:S-1-5-11;..." (A allowed, L
-// a mandatory label); "none" for no list or no entries.
-std::string describe_acl(const ACL* acl);
-std::string utf8(std::wstring_view text);
 
 // The agent stand-in, started with a log and a ready event; stopped (and its
 // log deleted) when the object goes.

@@ -14,6 +14,7 @@
 
 #include "store/fillin_components.h"
 #include "support/hresult.h"
+#include "support/registry.h"
 #include "support/unique_any.h"
 #include "templates/portable/manifest_text.h"
 #include "templates/template_folders.h"
@@ -25,37 +26,12 @@ namespace fillin {
 namespace {
 
 using filltest::beside_program;
-using serialization::cvprofile_t;
-using serialization::cvprofiles_t;
 
 bool traced(const std::string& line) {
   for (const auto& l : testsupport::new_trace_lines())
     if (l == line)
       return true;
   return false;
-}
-
-// Every call of each loader, made once.
-struct call_t {
-  const char* name;
-  std::function<void()> call;
-};
-
-std::vector<call_t> fillin_calls(const CFillinComponent& c) {
-  return {
-      {"get_profiles", [&c] { c.get_profiles(L"{T}", L""); }},
-      {"update_profiles", [&c] { c.update_profiles(L"{T}", L"", {}); }},
-      {"brrrfromps", [&c] { c.brrrfromps(nullptr); }},
-      {"entry_points", [&c] { c.entry_points(); }},
-  };
-}
-
-std::vector<call_t> training_calls(const CTrainingComponent& c) {
-  return {
-      {"modify_profile",
-       [&c] { c.modify_profile(nullptr, training_mode::add, L"x.cvm", L"{T}", 0, L"", {}); }},
-      {"entry_points", [&c] { c.entry_points(); }},
-  };
 }
 
 template <typename Loader>
@@ -99,42 +75,31 @@ TEST(FillinLoader, AMissingEntryPointIsTracedAndEveryCallRefused) {
       "Unresolved functions in '" + templates::wide_to_utf8(fill.path()) + "'";
   const std::string train_message =
       "Unresolved functions in '" + templates::wide_to_utf8(train.path()) + "'";
-  std::vector<std::pair<call_t, std::string>> calls;
-  for (auto& c : fillin_calls(fill))
-    calls.emplace_back(c, fill_message);
-  for (auto& c : training_calls(train))
-    calls.emplace_back(c, train_message);
+  const struct {
+    const char* name;
+    std::function<void()> call;
+    const std::string& message;
+  } calls[] = {
+      {"get_profiles", [&] { fill.get_profiles(L"{T}", L""); }, fill_message},
+      {"update_profiles", [&] { fill.update_profiles(L"{T}", L"", {}); }, fill_message},
+      {"brrrfromps", [&] { fill.brrrfromps(nullptr); }, fill_message},
+      {"fill-in entry_points", [&] { fill.entry_points(); }, fill_message},
+      {"modify_profile",
+       [&] { train.modify_profile(nullptr, training_mode::add, L"x.cvm", L"{T}", 0, L"", {}); },
+       train_message},
+      {"training entry_points", [&] { train.entry_points(); }, train_message},
+  };
   for (int round = 0; round < 2; ++round) {
-    for (const auto& [c, message] : calls) {
+    for (const auto& c : calls) {
       SCOPED_TRACE(c.name);
       try {
         c.call();
         ADD_FAILURE() << "called";
       } catch (const std::runtime_error& e) {
-        EXPECT_EQ(e.what(), message);
+        EXPECT_EQ(e.what(), c.message);
       }
     }
   }
-}
-
-TEST(FillinLoader, TheStandInsResolveEveryEntryPoint) {
-  const CFillinComponent fill(beside_program(L"CvFillin.dll"));
-  const CTrainingComponent train(beside_program(L"CvUTrain.dll"));
-  ASSERT_TRUE(fill.resolved());
-  ASSERT_TRUE(train.resolved());
-  const fillin_entry_points_t& f = fill.entry_points();
-  for (const void* entry : {reinterpret_cast<const void*>(f.dll_function_get_profiles),
-                            reinterpret_cast<const void*>(f.dll_function_update_profiles),
-                            reinterpret_cast<const void*>(f.dll_function_brrrfromps),
-                            reinterpret_cast<const void*>(f.dll_function_fillinwindow),
-                            reinterpret_cast<const void*>(f.dll_function_createprofile),
-                            reinterpret_cast<const void*>(f.dll_function_modifyprofile),
-                            reinterpret_cast<const void*>(f.dll_function_kvichangepassword)})
-    EXPECT_NE(entry, nullptr);
-  const training_entry_points_t& t = train.entry_points();
-  EXPECT_NE(t.dll_function_startmonitor, nullptr);
-  EXPECT_NE(t.dll_function_createmanifest, nullptr);
-  EXPECT_NE(t.dll_function_modifyprofile, nullptr);
 }
 
 TEST(FillinLoader, NegativeResultsAreRaisedWithTheirCode) {
@@ -142,27 +107,28 @@ TEST(FillinLoader, NegativeResultsAreRaisedWithTheirCode) {
   const CTrainingComponent train(beside_program(L"CvUTrain.dll"));
   filltest::standin_values fill_faults(L"CvFillin");
   filltest::standin_values train_faults(L"CvUTrain");
+  // The stand-ins have every entry point.
+  ASSERT_TRUE(fill.resolved());
+  ASSERT_TRUE(train.resolved());
   const HRESULT failure = HRESULT_FROM_WIN32(ERROR_ACCESS_DISABLED_BY_POLICY);
   const struct {
     filltest::standin_values* faults;
     const wchar_t* entry_point;
-    const char* traced_as;
     std::function<void()> call;
   } cases[] = {
-      {&fill_faults, L"dll_function_get_profiles", "dll_function_get_profiles",
-       [&] { fill.get_profiles(L"{T}", L""); }},
-      {&fill_faults, L"dll_function_update_profiles", "dll_function_update_profiles",
+      {&fill_faults, L"dll_function_get_profiles", [&] { fill.get_profiles(L"{T}", L""); }},
+      {&fill_faults, L"dll_function_update_profiles",
        [&] { fill.update_profiles(L"{T}", L"", {}); }},
-      {&fill_faults, L"dll_function_brrrfromps", "dll_function_brrrfromps",
-       [&] { fill.brrrfromps(nullptr); }},
-      {&train_faults, L"dll_function_modifyprofile", "dll_function_modifyprofile",
+      {&fill_faults, L"dll_function_brrrfromps", [&] { fill.brrrfromps(nullptr); }},
+      {&train_faults, L"dll_function_modifyprofile",
        [&] {
          train.modify_profile(nullptr, training_mode::edit, L"x.cvm", L"{T}", 0, nullptr, {});
        }},
   };
   testsupport::new_trace_lines();
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.traced_as);
+    const std::string traced_as = templates::wide_to_utf8(c.entry_point);
+    SCOPED_TRACE(traced_as);
     c.faults->fail(c.entry_point, failure);
     try {
       c.call();
@@ -173,8 +139,8 @@ TEST(FillinLoader, NegativeResultsAreRaisedWithTheirCode) {
     const auto lines = testsupport::new_trace_lines();
     bool found = false;
     for (const auto& line : lines)
-      found = found || (line.rfind("E ", 0) == 0 && line.find(std::to_string(failure) + " " +
-                                                              c.traced_as) != std::string::npos);
+      found = found || (line.rfind("E ", 0) == 0 &&
+                        line.find(std::to_string(failure) + " " + traced_as) != std::string::npos);
     EXPECT_TRUE(found) << "no error line for the call";
     c.faults->fail(c.entry_point, S_OK);
   }
@@ -194,26 +160,24 @@ TEST(FillinLoader, OddAnswersAreRefused) {
   ASSERT_TRUE(fill.resolved());
   ASSERT_TRUE(train.resolved());
   const HRESULT not_an_image = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+  const std::function<void()> get = [&] { EXPECT_TRUE(fill.get_profiles(L"{T}", L"").empty()); };
+  const std::function<void()> update = [&] { fill.update_profiles(L"{T}", L"", {}); };
+  const std::function<void()> modify = [&] {
+    train.modify_profile(nullptr, training_mode::add, L"x", L"{T}", 0, L"", {});
+  };
   const struct {
     const wchar_t* mode;
     const char* call;
-    std::function<void()> run;
+    const std::function<void()>& run;
     HRESULT expected;  // S_OK: no failure
   } cases[] = {
-      {L"garbage", "get_profiles", [&] { fill.get_profiles(L"{T}", L""); }, not_an_image},
-      {L"oversize", "get_profiles", [&] { fill.get_profiles(L"{T}", L""); }, E_UNEXPECTED},
-      {L"empty", "get_profiles", [&] { EXPECT_TRUE(fill.get_profiles(L"{T}", L"").empty()); },
-       S_OK},
-      {L"empty", "update_profiles", [&] { fill.update_profiles(L"{T}", L"", {}); }, E_UNEXPECTED},
-      {L"garbage", "modify_profile",
-       [&] { train.modify_profile(nullptr, training_mode::add, L"x", L"{T}", 0, L"", {}); },
-       not_an_image},
-      {L"oversize", "modify_profile",
-       [&] { train.modify_profile(nullptr, training_mode::add, L"x", L"{T}", 0, L"", {}); },
-       E_UNEXPECTED},
-      {L"empty", "modify_profile",
-       [&] { train.modify_profile(nullptr, training_mode::add, L"x", L"{T}", 0, L"", {}); },
-       E_UNEXPECTED},
+      {L"garbage", "get_profiles", get, not_an_image},
+      {L"oversize", "get_profiles", get, E_UNEXPECTED},
+      {L"empty", "get_profiles", get, S_OK},
+      {L"empty", "update_profiles", update, E_UNEXPECTED},
+      {L"garbage", "modify_profile", modify, not_an_image},
+      {L"oversize", "modify_profile", modify, E_UNEXPECTED},
+      {L"empty", "modify_profile", modify, E_UNEXPECTED},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.call) + " " + templates::wide_to_utf8(c.mode));
@@ -239,12 +203,7 @@ TEST(FillinLoader, TheProcessLoadsEachLibraryOnceFromTheComponentFolder) {
   ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                               &key, &disposition),
             ERROR_SUCCESS);
-  std::optional<std::wstring> old;
-  wchar_t value[MAX_PATH];
-  DWORD size = sizeof value;
-  if (::RegQueryValueExW(key, L"BinDir", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) ==
-      ERROR_SUCCESS)
-    old = value;
+  const std::optional<std::wstring> old = support::try_get_string(key, L"BinDir");
   ::RegSetValueExW(key, L"BinDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                    static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
   const support::scope_exit cleanup([&] {

@@ -268,11 +268,9 @@ TEST(ProfileText, DamagedLinesAreSkipped) {
   ASSERT_EQ(list[1].items.size(), 1u);
   EXPECT_EQ(list[1].items[0].memid, -1);
   EXPECT_EQ(list[1].items[0].value, std::wstring_view(L"kept"));
-}
-
-TEST(ProfileText, ATemplateWithoutIdentifierIsNoTemplateOfAnyName) {
-  profile_data_t data(L"CVProfileData 1\n[template]\n[record]\nid={T}\nprofilename=x\n");
-  EXPECT_TRUE(data.profiles(L"{T}").empty());
+  // A template without identifier is no template of any name.
+  profile_data_t no_id(L"CVProfileData 1\n[template]\n[record]\nid={T}\nprofilename=x\n");
+  EXPECT_TRUE(no_id.profiles(L"{T}").empty());
 }
 
 TEST(ProfileText, ThousandsOfTemplates) {

@@ -1,5 +1,5 @@
-// The training stand-in: the account dialog answered by a script and driven
-// by real window messages, passwords kept as references of the caller's
+// The training component through its loader, over the stand-in: the account
+// dialog answered by a script, passwords kept as references of the caller's
 // protected-storage session, and the training monitor started as the
 // notification window starts it, through CvRunDll.exe.
 #include <windows.h>
@@ -11,10 +11,8 @@
 #include <cwchar>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "agent/training_launch.h"
@@ -39,25 +37,17 @@ using serialization::cvprofiles_t;
 constexpr wchar_t kId[] = L"{6F1C2A40-3B7E-4D8A-9C11-2E5B7A0D4F01}";
 constexpr wchar_t kScript[] = L"CVUTRAIN_STANDIN_SCRIPT";
 
-// A logon with a user name, a password, a value of the template's own (not
-// asked), a field without database name and a button (not asked).
-const char kTemplate[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<manifest>
+// A logon with a user name, a password and a button (not asked).
+const char kTemplate[] = R"(<manifest>
   <descriptor id="{6F1C2A40-3B7E-4D8A-9C11-2E5B7A0D4F01}"/>
-  <forms>
-    <form>
-      <fcontext type="" name="0"/>
-      <detection web_murl="https://mail.northwind.example/login"/>
-      <options choosename="Northwind Mail"/>
-      <fields>
-        <field type="edit" displayname="E-mail address" dbname="email" useit="1"/>
-        <field type="edit" displayname="Password" dbname="password" password="1" useit="1"/>
-        <field type="check" displayname="Keep me signed in" value="%01" useit="1"/>
-        <field type="edit" displayname="Security word" useit="1"/>
-        <field type="button" displayname="Sign in" submit="1" useit="1"/>
-      </fields>
-    </form>
-  </forms>
+  <forms><form>
+    <fcontext type="" name="0"/>
+    <fields>
+      <field type="edit" displayname="E-mail address" dbname="email" useit="1"/>
+      <field type="edit" displayname="Password" dbname="password" password="1" useit="1"/>
+      <field type="button" displayname="Sign in" submit="1" useit="1"/>
+    </fields>
+  </form></forms>
 </manifest>
 )";
 
@@ -70,11 +60,9 @@ const CFillinComponent& fill() {
   return library;
 }
 
-std::wstring item_value(const cvprofile_t& r,
-                        const std::string& db,
-                        const std::wstring& display = L"") {
+std::wstring item_value(const cvprofile_t& r, const std::string& db) {
   for (const auto& item : r.items)
-    if (item.dbname == db && (display.empty() || item.displayname == display))
+    if (item.dbname == db)
       return std::wstring(item.value.view());
   return L"<none>";
 }
@@ -89,9 +77,8 @@ class Training : public ::testing::Test {
   std::optional<cvprofile_t> run(training_mode mode,
                                  const cvprofile_t& request,
                                  const wchar_t* data = nullptr,
-                                 DWORD storage = 0,
-                                 HWND owner = nullptr) {
-    return train().modify_profile(owner, mode, m_template, kId, storage, data, request);
+                                 DWORD storage = 0) {
+    return train().modify_profile(nullptr, mode, m_template, kId, storage, data, request);
   }
 
   HRESULT failure_of(std::function<void()> call) {
@@ -107,10 +94,9 @@ class Training : public ::testing::Test {
   std::wstring m_template;
 };
 
-TEST_F(Training, AScriptAddsAnAccountWithTheNextFreeProfileIndex) {
+TEST_F(Training, AScriptAddsAnAccountWithTheNextFreeProfileIndexAndAReferencedPassword) {
   scoped_environment script(kScript,
-                            L"ok;profilename=Work;email=alice@example.com;password=p\\;w1;"
-                            L"Security word=owl");
+                            L"ok;profilename=Work;email=alice@example.com;password=p\\;w1");
   const std::wstring data(fill().update_profiles(kId, L"", {record(0, L"Old", {})}).view());
   cvprofile_t request;
   request.operation = 1;
@@ -120,63 +106,31 @@ TEST_F(Training, AScriptAddsAnAccountWithTheNextFreeProfileIndex) {
   EXPECT_EQ(added->profileindex, 1);
   EXPECT_EQ(added->profilename, L"Work");
   EXPECT_FALSE(added->updatedate.empty());
-  ASSERT_EQ(added->items.size(), 3u);
+  ASSERT_EQ(added->items.size(), 2u);
   EXPECT_EQ(added->items[0].displayname, L"E-mail address");
   EXPECT_EQ(item_value(*added, "email"), L"alice@example.com");
   EXPECT_EQ(item_value(*added, "password"), L"p;w1");  // no session: the value itself
-  EXPECT_EQ(item_value(*added, "", L"Security word"), L"owl");
 
   // Without stored profiles the request's index stays.
-  request.profileindex = 0;
-  EXPECT_EQ(run(training_mode::add, request, nullptr)->profileindex, 0);
-}
+  request.profileindex = 2;
+  EXPECT_EQ(run(training_mode::add, request, nullptr)->profileindex, 2);
 
-TEST_F(Training, ScriptsThatCancelOrDoNotFit) {
-  cvprofile_t request;
-  request.profilename = L"Given";
-  const struct {
-    const wchar_t* script;
-    HRESULT failure;  // S_OK: cancelled, no record
-  } cases[] = {
-      {L"cancel", S_OK},
-      {L"CANCEL;email=x", S_OK},
-      {L"ok;nosuchfield=1", E_INVALIDARG},
-      {L"ok;profilename=", E_INVALIDARG},  // the account name is required
-      {L"maybe", E_INVALIDARG},
-      {L"ok;email", E_INVALIDARG},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(templates::wide_to_utf8(c.script));
-    scoped_environment script(kScript, c.script);
-    std::optional<cvprofile_t> result;
-    EXPECT_EQ(failure_of([&] { result = run(training_mode::add, request); }), c.failure);
-    EXPECT_FALSE(result);
-  }
-  scoped_environment script(kScript, L"ok");
-  EXPECT_EQ(failure_of([&] {
-              train().modify_profile(nullptr, training_mode::add, m_folder.path() + L"none.cvm",
-                                     kId, 0, nullptr, request);
-            }),
-            HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-}
-
-TEST_F(Training, TheScriptCanComeFromTheRegistry) {
-  filltest::standin_values values(L"CvUTrain");
-  values.set(L"Script", L"ok;profilename=From the registry");
-  cvprofile_t request;
-  EXPECT_EQ(run(training_mode::add, request)->profilename, L"From the registry");
-  // The environment wins.
-  scoped_environment script(kScript, L"cancel");
-  EXPECT_FALSE(run(training_mode::add, request));
+  // With the caller's protected-storage session the password is kept there
+  // and the record holds a reference to it.
+  const pstest::scratch_store store;
+  const pstore::CProtectedStorage ps(beside_program(L"CvoPS.dll"));
+  const pstore::handle_t h = ps.init();
+  const auto kept = run(training_mode::add, request, nullptr, h);
+  ASSERT_TRUE(kept);
+  const std::wstring reference = std::wstring(kId) + L"/2/0/1";
+  EXPECT_EQ(item_value(*kept, "password"), L"550-08-60 " + reference);
+  EXPECT_EQ(ps.get_reference(h, reference.c_str()), std::wstring_view(L"p;w1"));
+  ps.term(h);
 }
 
 TEST_F(Training, EditingReportsOnlyChanges) {
   const cvprofile_t account = record(
       4, L"Work", {{L"E-mail address", "email", L"a@x.example"}, {L"Password", "password", L"pw"}});
-  {
-    scoped_environment script(kScript, L"ok");
-    EXPECT_FALSE(run(training_mode::edit, account));
-  }
   scoped_environment script(kScript, L"ok;email=b@x.example");
   const auto edited = run(training_mode::edit, account);
   ASSERT_TRUE(edited);
@@ -184,209 +138,39 @@ TEST_F(Training, EditingReportsOnlyChanges) {
   EXPECT_EQ(edited->profilename, L"Work");
   EXPECT_EQ(item_value(*edited, "email"), L"b@x.example");
   EXPECT_EQ(item_value(*edited, "password"), L"pw");
-  // A field left empty that the account had no item for gets none.
-  EXPECT_EQ(edited->items.size(), 2u);
-  EXPECT_EQ(item_value(*edited, "", L"Security word"), L"<none>");
 }
 
-TEST_F(Training, PasswordsBecomeReferencesOfTheCallersSession) {
-  pstest::scratch_store store;
-  scoped_environment use_store(L"CVOPS_STANDIN_STORE", store.name());
-  const pstore::CProtectedStorage ps(beside_program(L"CvoPS.dll"));
-  const pstore::handle_t h = ps.init();
-  cvprofile_t request;
-  request.profileindex = 2;
-  std::optional<cvprofile_t> added;
-  {
-    scoped_environment script(kScript, L"ok;profilename=Work;email=a@x.example;password=first");
-    added = run(training_mode::add, request, nullptr, h);
-  }
-  ASSERT_TRUE(added);
-  const std::wstring reference = std::wstring(kId) + L"/2/0/1";
-  EXPECT_EQ(item_value(*added, "password"), L"550-08-60 " + reference);
-  EXPECT_EQ(ps.get_reference(h, reference.c_str()), std::wstring_view(L"first"));
-
-  // Editing shows the stored password; left alone it stays the reference...
-  {
-    scoped_environment script(kScript, L"ok;email=b@x.example");
-    const auto edited = run(training_mode::edit, *added, nullptr, h);
-    ASSERT_TRUE(edited);
-    EXPECT_EQ(item_value(*edited, "password"), L"550-08-60 " + reference);
-    EXPECT_EQ(ps.get_reference(h, reference.c_str()), std::wstring_view(L"first"));
-  }
-  // ... and a new one goes under the same reference.
-  scoped_environment script(kScript, L"ok;password=second");
-  const auto changed = run(training_mode::edit, *added, nullptr, h);
-  ASSERT_TRUE(changed);
-  EXPECT_EQ(item_value(*changed, "password"), L"550-08-60 " + reference);
-  EXPECT_EQ(ps.get_reference(h, reference.c_str()), std::wstring_view(L"second"));
-  ps.term(h);
-}
-
-// The dialog of the account, driven by window messages from another thread as
-// a user's clicks would arrive.
-struct dialog_finder_t {
-  DWORD thread = 0;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK find_dialog(HWND window, LPARAM context) {
-  auto* finder = reinterpret_cast<dialog_finder_t*>(context);
-  wchar_t name[16] = {};
-  ::GetClassNameW(window, name, 16);
-  if (std::wstring(name) == L"#32770" && ::IsWindowVisible(window)) {
-    finder->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND wait_for_dialog(DWORD thread) {
-  for (int i = 0; i < 1500; ++i) {  // a generous bound, never a timing check
-    dialog_finder_t finder{thread, nullptr};
-    ::EnumThreadWindows(thread, find_dialog, reinterpret_cast<LPARAM>(&finder));
-    if (finder.found)
-      return finder.found;
-    ::Sleep(20);
-  }
-  return nullptr;
-}
-
-// Runs the body on a thread of its own; `thread_id` is set before this returns.
-std::thread on_own_thread(std::function<void()> body, DWORD& thread_id) {
-  HANDLE started = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread thread([&thread_id, started, body = std::move(body)] {
-    thread_id = ::GetCurrentThreadId();
-    ::SetEvent(started);
-    body();
-  });
-  ::WaitForSingleObject(started, INFINITE);
-  ::CloseHandle(started);
-  return thread;
-}
-
-std::wstring text_of(HWND window) {
-  wchar_t text[256] = {};
-  ::GetWindowTextW(window, text, 256);
-  return text;
-}
-
-TEST_F(Training, TheDialogShowsOneLabelledFieldPerTemplateFieldAndMasksPasswords) {
-  ::SetEnvironmentVariableW(kScript, nullptr);
-  cvprofile_t request;
-  request.profilename = L"";
-  std::optional<cvprofile_t> result;
-  HRESULT failure = S_OK;
-  DWORD thread_id = 0;
-  std::thread dialog_thread = on_own_thread(
-      [&] { failure = failure_of([&] { result = run(training_mode::add, request); }); }, thread_id);
-  const HWND dialog = wait_for_dialog(thread_id);
-  ASSERT_NE(dialog, nullptr) << "no dialog appeared";
-
-  EXPECT_EQ(text_of(dialog), L"Add account - Northwind Mail");
+// No record back: the user cancelled or changed nothing (S_FALSE); failures
+// are raised with their code.
+TEST_F(Training, AnswersWithoutARecord) {
+  const cvprofile_t account = record(1, L"Work", {{L"E-mail address", "email", L"a@x.example"}});
   const struct {
-    const wchar_t* label;
-    bool masked;
-  } rows[] = {
-      {L"Account name:", false},
-      {L"E-mail address:", false},
-      {L"Password:", true},
-      {L"Security word:", false},
+    training_mode mode;
+    const wchar_t* script;
+    HRESULT failure;  // S_OK: no record
+  } cases[] = {
+      {training_mode::add, L"cancel", S_OK},
+      {training_mode::edit, L"cancel", S_OK},
+      {training_mode::edit, L"ok", S_OK},
+      {training_mode::add, L"ok;nosuchfield=1", E_INVALIDARG},
+      {training_mode::add, L"ok;profilename=", E_INVALIDARG},  // the account name is required
   };
-  for (int i = 0; i < 4; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(text_of(::GetDlgItem(dialog, CVUTRAIN_FIRST_LABEL_ID + i)), rows[i].label);
-    const HWND field = ::GetDlgItem(dialog, CVUTRAIN_FIRST_EDIT_ID + i);
-    ASSERT_NE(field, nullptr);
-    EXPECT_EQ((::GetWindowLongW(field, GWL_STYLE) & ES_PASSWORD) != 0, rows[i].masked);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(templates::wide_to_utf8(c.script));
+    scoped_environment script(kScript, c.script);
+    std::optional<cvprofile_t> result;
+    EXPECT_EQ(failure_of([&] { result = run(c.mode, account); }), c.failure);
+    EXPECT_FALSE(result);
   }
-  EXPECT_EQ(::GetDlgItem(dialog, CVUTRAIN_FIRST_EDIT_ID + 4), nullptr);
-
-  const auto press = [&](int id) {
-    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
-  };
-  // OK is refused while the account has no name.
-  press(IDOK);
-  EXPECT_TRUE(::IsWindow(dialog));
-  ::SetDlgItemTextW(dialog, CVUTRAIN_FIRST_EDIT_ID + 0, L"Typed");
-  ::SetDlgItemTextW(dialog, CVUTRAIN_FIRST_EDIT_ID + 1, L"typed@example.com");
-  ::SetDlgItemTextW(dialog, CVUTRAIN_FIRST_EDIT_ID + 2, L"hidden");
-  press(IDOK);
-  dialog_thread.join();
-  EXPECT_EQ(failure, S_OK);
-  ASSERT_TRUE(result);
-  EXPECT_EQ(result->profilename, L"Typed");
-  EXPECT_EQ(item_value(*result, "email"), L"typed@example.com");
-  EXPECT_EQ(item_value(*result, "password"), L"hidden");
-
-  // Cancel in edit mode: nothing comes back.
-  result.reset();
-  const cvprofile_t account = record(1, L"Work", {});
-  std::thread edit_thread = on_own_thread(
-      [&] { failure = failure_of([&] { result = run(training_mode::edit, account); }); },
-      thread_id);
-  const HWND edit_dialog = wait_for_dialog(thread_id);
-  ASSERT_NE(edit_dialog, nullptr);
-  EXPECT_EQ(text_of(edit_dialog), L"Edit account - Northwind Mail");
-  EXPECT_EQ(text_of(::GetDlgItem(edit_dialog, CVUTRAIN_FIRST_EDIT_ID)), L"Work");
-  ::SendMessageW(edit_dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-  edit_thread.join();
-  EXPECT_EQ(failure, S_OK);
-  EXPECT_FALSE(result);
-}
-
-TEST_F(Training, CreatemanifestWritesATemplateTheComponentReads) {
-  const auto create = train().entry_points().dll_function_createmanifest;
-  LPWSTR path = nullptr;
-  LPWSTR id = nullptr;
-  ASSERT_EQ(create(L"Fabrikam <Shop> & \"Co\"", L"shop.fabrikam.example", m_folder.path().c_str(),
-                   &path, &id),
-            S_OK);
-  const std::wstring file = path;
-  const std::wstring identifier = id;
-  ::CoTaskMemFree(path);
-  ::CoTaskMemFree(id);
-  EXPECT_EQ(file, m_folder.path() + L"Fabrikam _Shop_ _ _Co_.cvm");
-  templates::manifest_t manifest;
-  ASSERT_TRUE(templates::loadM_properly(manifest, file));
-  EXPECT_EQ(templates::utf8_to_wide(manifest.descriptor.id), identifier);
-  EXPECT_EQ(manifest.forms.at(0).options.choosename, "Fabrikam <Shop> & \"Co\"");
-  EXPECT_EQ(manifest.forms.at(0).detection.web_murl, "https://shop.fabrikam.example");
-
-  // A second logon of the same name gets a file of its own.
-  ASSERT_EQ(create(L"Fabrikam <Shop> & \"Co\"", L"https://x.example", m_folder.path().c_str(),
-                   &path, &id),
-            S_OK);
-  EXPECT_EQ(std::wstring(path), m_folder.path() + L"Fabrikam _Shop_ _ _Co_ (2).cvm");
-  ::CoTaskMemFree(path);
-  ::CoTaskMemFree(id);
-
-  EXPECT_EQ(create(L"", L"x", m_folder.path().c_str(), &path, &id), E_INVALIDARG);
-  EXPECT_EQ(create(L"n", L"x", m_folder.path().c_str(), nullptr, &id), E_POINTER);
-  filltest::standin_values faults(L"CvUTrain");
-  faults.fail(L"dll_function_createmanifest", E_ACCESSDENIED);
-  EXPECT_EQ(create(L"n", L"x", m_folder.path().c_str(), &path, &id), E_ACCESSDENIED);
+  scoped_environment script(kScript, L"ok");
+  EXPECT_EQ(failure_of([&] {
+              train().modify_profile(nullptr, training_mode::add, m_folder.path() + L"none.cvm",
+                                     kId, 0, nullptr, account);
+            }),
+            HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
 
 // --- The training monitor ------------------------------------------------
-
-struct window_finder_t {
-  DWORD pid = 0;
-  const wchar_t* title = nullptr;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK find_window_of_process(HWND window, LPARAM context) {
-  auto* finder = reinterpret_cast<window_finder_t*>(context);
-  DWORD owner = 0;
-  ::GetWindowThreadProcessId(window, &owner);
-  if (owner == finder->pid && text_of(window) == finder->title && ::IsWindowVisible(window)) {
-    finder->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
 
 TEST(TrainingCommandLine, ArgumentsAreQuotedAndSeparatedBySpaces) {
   EXPECT_EQ(agent::training_command_line(L"C:\\Program Files (x86)\\corvantis\\bin\\",
@@ -423,8 +207,7 @@ TEST(TrainingCommandLine, ArgumentsAreQuotedAndSeparatedBySpaces) {
 class TrainingMonitor : public ::testing::Test {
  protected:
   TrainingMonitor()
-      : m_store_env(L"CVOPS_STANDIN_STORE", m_store.name()),
-        m_folder_env(L"CVUTRAIN_STANDIN_TEMPLATE_DIR", m_templates.path()),
+      : m_folder_env(L"CVUTRAIN_STANDIN_TEMPLATE_DIR", m_templates.path()),
         m_log_env(L"CVRUNDLL_STANDIN_LOG", m_log.path() + L"run.log") {
     m_window = ::CreateWindowExW(0, L"STATIC", L"notification", WS_POPUP, 0, 0, 10, 10, nullptr,
                                  nullptr, nullptr, nullptr);
@@ -434,7 +217,7 @@ class TrainingMonitor : public ::testing::Test {
   // Starts the monitor as the notification window does and waits for it.
   DWORD run_monitor() {
     const support::unique_handle process =
-        agent::start_training(filltest::program_folder(), m_window);
+        agent::start_training(filltest::beside_program(L""), m_window);
     EXPECT_EQ(::GetPriorityClass(process.get()), static_cast<DWORD>(NORMAL_PRIORITY_CLASS));
     wait(process.get());
     DWORD code = 0;
@@ -483,7 +266,6 @@ class TrainingMonitor : public ::testing::Test {
   pstest::scratch_store m_store;
   filltest::scratch_folder m_templates;
   filltest::scratch_folder m_log;
-  scoped_environment m_store_env;
   scoped_environment m_folder_env;
   scoped_environment m_log_env;
   HWND m_window = nullptr;
@@ -500,7 +282,7 @@ TEST_F(TrainingMonitor, ANewLogonGetsItsTemplateAndItsProfile) {
   wchar_t handle[16];
   std::swprintf(handle, 16, L"0x%08X",
                 static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(m_window)));
-  const std::string folder = templates::wide_to_utf8(filltest::program_folder());
+  const std::string folder = templates::wide_to_utf8(filltest::beside_program(L""));
   EXPECT_EQ(log_lines(), (std::vector<std::string>{
                              "arg[0]=" + folder + "CvRunDll.exe",
                              "arg[1]=" + folder + "CvUTrain.dll",
@@ -513,13 +295,8 @@ TEST_F(TrainingMonitor, ANewLogonGetsItsTemplateAndItsProfile) {
   ASSERT_EQ(m_templates.files(), std::vector<std::wstring>{L"Contoso Bank.cvm"});
   templates::manifest_t manifest;
   ASSERT_TRUE(templates::loadM_properly(manifest, m_templates.path() + L"Contoso Bank.cvm"));
-  ASSERT_EQ(manifest.forms.size(), 1u);
-  EXPECT_EQ(manifest.forms[0].options.choosename, "Contoso Bank");
-  EXPECT_EQ(manifest.forms[0].detection.web_qurl, "https://bank.contoso.example/login");
-  ASSERT_EQ(manifest.forms[0].fields.size(), 3u);
-  EXPECT_TRUE(manifest.forms[0].fields[1].password);
+  EXPECT_EQ(manifest.forms.at(0).detection.web_qurl, "https://bank.contoso.example/login");
   const std::wstring id = templates::utf8_to_wide(manifest.descriptor.id);
-  EXPECT_EQ(id.size(), 38u);
 
   // Its profile, in the store, with the password as a reference.
   const auto text = stored_text();
@@ -542,54 +319,31 @@ TEST_F(TrainingMonitor, ANewLogonGetsItsTemplateAndItsProfile) {
   EXPECT_TRUE(received(L"WM_CV_FLM_RESTORE"));
 }
 
-TEST_F(TrainingMonitor, CancellingLeavesNothingBehind) {
-  scoped_environment script(kScript, L"cancel");
-  EXPECT_EQ(run_monitor(), static_cast<DWORD>(S_FALSE));
-  EXPECT_TRUE(m_templates.files().empty());
-  EXPECT_TRUE(stored_text().empty());
-  EXPECT_FALSE(received(L"WM_CV_FLM_RESTORE"));
-}
-
-TEST_F(TrainingMonitor, AFailureOfTheMonitorIsTheExitCode) {
-  scoped_environment script(kScript, L"ok;name=n;address=a");
-  {
-    filltest::standin_values faults(L"CvUTrain");
-    faults.fail(L"dll_function_startmonitor", E_ACCESSDENIED);
-    EXPECT_EQ(run_monitor(), static_cast<DWORD>(E_ACCESSDENIED));
+// Cancelled or failed, the monitor leaves no template behind (a profile that
+// cannot be saved takes its template with it) and its result is the exit code.
+TEST_F(TrainingMonitor, CancelledOrFailedLeavesNothingBehind) {
+  const struct {
+    const wchar_t* script;
+    const wchar_t* library;  // the stand-in made to fail
+    const wchar_t* entry_point;
+    HRESULT result;
+  } cases[] = {
+      {L"cancel", L"CvUTrain", L"", S_FALSE},
+      {L"ok;name=n;address=a", L"CvUTrain", L"dll_function_startmonitor", E_ACCESSDENIED},
+      {L"ok;name=n;address=a", L"CvoPS", L"CVOPSSave", E_ACCESSDENIED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(templates::wide_to_utf8(std::wstring(c.script) + L" " + c.entry_point));
+    scoped_environment script(kScript, c.script);
+    filltest::standin_values faults(c.library);
+    if (*c.entry_point)
+      faults.fail(c.entry_point, c.result);
+    m_received.clear();
+    EXPECT_EQ(run_monitor(), static_cast<DWORD>(c.result));
+    EXPECT_TRUE(m_templates.files().empty());
+    EXPECT_TRUE(stored_text().empty());
+    EXPECT_FALSE(received(L"WM_CV_FLM_RESTORE"));
   }
-  // A profile that cannot be saved takes its template with it.
-  filltest::standin_values faults(L"CvoPS");
-  faults.fail(L"CVOPSSave", E_ACCESSDENIED);
-  EXPECT_EQ(run_monitor(), static_cast<DWORD>(E_ACCESSDENIED));
-  EXPECT_TRUE(m_templates.files().empty());
-}
-
-TEST_F(TrainingMonitor, TheMonitorsDialogTakesTheUsersAnswers) {
-  ::SetEnvironmentVariableW(kScript, nullptr);
-  const support::unique_handle process =
-      agent::start_training(filltest::program_folder(), m_window);
-  const DWORD pid = ::GetProcessId(process.get());
-  HWND dialog = nullptr;
-  for (int i = 0; i < 1500 && !dialog; ++i) {  // a generous bound, never a timing check
-    window_finder_t finder{pid, L"New logon", nullptr};
-    ::EnumWindows(find_window_of_process, reinterpret_cast<LPARAM>(&finder));
-    dialog = finder.found;
-    if (!dialog)
-      ::Sleep(20);
-  }
-  ASSERT_NE(dialog, nullptr) << "the monitor showed no dialog";
-  EXPECT_NE(
-      ::GetWindowLongW(::GetDlgItem(dialog, CVUTRAIN_FIRST_EDIT_ID + 3), GWL_STYLE) & ES_PASSWORD,
-      0);
-  ::SetDlgItemTextW(dialog, CVUTRAIN_FIRST_EDIT_ID + 0, L"Typed Logon");
-  ::SetDlgItemTextW(dialog, CVUTRAIN_FIRST_EDIT_ID + 1, L"https://typed.example/");
-  ::SetDlgItemTextW(dialog, CVUTRAIN_FIRST_EDIT_ID + 2, L"carol");
-  ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  wait(process.get());
-  DWORD code = 0;
-  ::GetExitCodeProcess(process.get(), &code);
-  EXPECT_EQ(code, static_cast<DWORD>(S_OK));
-  EXPECT_EQ(m_templates.files(), std::vector<std::wstring>{L"Typed Logon.cvm"});
 }
 
 TEST(TrainingLaunch, AMissingHostIsRaisedWithTheSystemsError) {
