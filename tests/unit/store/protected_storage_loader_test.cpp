@@ -48,7 +48,7 @@ const std::vector<wrapper_call_t>& wrapper_calls() {
 }
 
 TEST(ProtectedStorageLoader, ALibraryThatDoesNotLoadRaisesFileloadWithThePath) {
-  const std::wstring not_an_image = pstest::beside_program(L"pstore_not_a_library.dll");
+  const std::wstring not_an_image = testsupport::program_file(L"pstore_not_a_library.dll");
   const HANDLE file =
       ::CreateFileW(not_an_image.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -60,7 +60,7 @@ TEST(ProtectedStorageLoader, ALibraryThatDoesNotLoadRaisesFileloadWithThePath) {
     std::wstring path;
     DWORD error;
   } cases[] = {
-      {pstest::beside_program(L"pstore_no_such_library.dll"), ERROR_MOD_NOT_FOUND},
+      {testsupport::program_file(L"pstore_no_such_library.dll"), ERROR_MOD_NOT_FOUND},
       {not_an_image, ERROR_BAD_EXE_FORMAT},
   };
   for (const auto& c : cases) {
@@ -79,7 +79,7 @@ TEST(ProtectedStorageLoader, ALibraryThatDoesNotLoadRaisesFileloadWithThePath) {
 }
 
 TEST(ProtectedStorageLoader, AMissingEntryPointFailsEveryUseWithThePath) {
-  const std::wstring path = pstest::beside_program(L"CvoPS_partial.dll");
+  const std::wstring path = testsupport::program_file(L"CvoPS_partial.dll");
   const CProtectedStorage ps(path);
   EXPECT_FALSE(ps.resolved());
   const std::string message = "Unresolved functions in '" + templates::wide_to_utf8(path) + "'";
@@ -106,7 +106,7 @@ class ProtectedStorageOverStandIn : public ::testing::Test {
   }
 
   pstest::scratch_store m_store;
-  CProtectedStorage m_ps{pstest::beside_program(L"CvoPS.dll")};
+  CProtectedStorage m_ps{testsupport::program_file(L"CvoPS.dll")};
 };
 
 TEST_F(ProtectedStorageOverStandIn, EveryCallReachesTheStore) {

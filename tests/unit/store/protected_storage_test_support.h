@@ -1,6 +1,5 @@
-// Helpers of the protected-storage tests: files beside the test program, a
-// store of this test process that is removed afterwards, fault values of the
-// stand-in.
+// Helpers of the protected-storage tests: a store of this test process that is
+// removed afterwards, fault values of the stand-in.
 #pragma once
 
 #include <windows.h>
@@ -10,16 +9,9 @@
 
 #include "suite/include/pstore_api.h"
 #include "suite/include/suite_api.h"
+#include "tests/support/win_test_helpers.h"
 
 namespace pstest {
-
-// A file in the folder of the test program.
-inline std::wstring beside_program(const std::wstring& file) {
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L'\\') + 1) + file;
-}
 
 // A store of its own for each test (the stand-in opens it when its name is in
 // CVOPS_STANDIN_STORE); its files go when the object does.
@@ -55,11 +47,9 @@ class fault_scratch {
       ::RegDeleteKeyValueW(HKEY_CURRENT_USER, key().c_str(), name.c_str());
   }
   void fail(const std::wstring& entry_point, HRESULT hr) {
-    const std::wstring name = L"Fail_" + entry_point;
-    const DWORD value = static_cast<DWORD>(hr);
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, key().c_str(), name.c_str(), REG_DWORD, &value,
-                      sizeof value);
-    m_names.push_back(name);
+    m_names.push_back(L"Fail_" + entry_point);
+    testsupport::set_reg_dword(HKEY_CURRENT_USER, key(), m_names.back().c_str(),
+                               static_cast<DWORD>(hr));
   }
 
  private:

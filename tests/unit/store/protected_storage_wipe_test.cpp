@@ -45,7 +45,7 @@ class ProtectedStorageWipe : public ::testing::Test {
 };
 
 TEST_F(ProtectedStorageWipe, SecretsAreCopiedThenZeroedThenFreed) {
-  const pstore::CProtectedStorage ps(pstest::beside_program(L"CvoPS.dll"));
+  const pstore::CProtectedStorage ps(testsupport::program_file(L"CvoPS.dll"));
   const std::wstring text = L"profile text with secret 4711";
   const std::wstring value = L"reference value 0815";
   const std::string image = "image holding a password 1234";

@@ -201,11 +201,7 @@ class scoped_machine_root {
   }
   HKEY get() const { return m_key.get(); }
   void set_bin_dir(const wchar_t* subkey, const wchar_t* value) {
-    support::unique_hkey key;
-    ::RegCreateKeyExW(m_key.get(), subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                      nullptr);
-    ::RegSetValueExW(key.get(), L"BinDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                     static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+    testsupport::set_reg_string(m_key.get(), subkey, L"BinDir", value);
   }
   void remove_keys() { ::RegDeleteTreeW(m_key.get(), L"SOFTWARE"); }
 
@@ -300,7 +296,7 @@ TEST_F(TemplateFolders, InstallAndComponentFolders) {
 }
 
 TEST_F(TemplateFolders, CreateFolder) {
-  scratch_folder root(L"cvfolders_create");
+  scratch_folder root;
   const std::wstring nested = root.path() + L"a\\b\\c\\";
   EXPECT_TRUE(create_folder(nested));
   EXPECT_TRUE(std::filesystem::is_directory(nested));
@@ -320,7 +316,7 @@ TEST_F(TemplateFolders, CreateFolder) {
 TEST_F(TemplateFolders, CheckPathAgainstDriveTypesAndShares) {
   if (!running_under_wine())
     GTEST_SKIP() << "drive types are configured through Wine";
-  scratch_folder root(L"cvfolders_check");
+  scratch_folder root;
   ASSERT_TRUE(write_file(root.path() + L"t.cvm", "<manifest/>"));
   scoped_drive drive(root.path());
   scoped_share share;
@@ -371,7 +367,7 @@ TEST_F(TemplateFolders, CheckPathAgainstDriveTypesAndShares) {
 TEST_F(TemplateFolders, FolderListFromTheSettings) {
   if (!running_under_wine())
     GTEST_SKIP() << "drive types are configured through Wine";
-  scratch_folder root(L"cvfolders_list");
+  scratch_folder root;
   const std::wstring& r = root.path();
   for (const wchar_t* folder : {L"alien", L"bin", L"bin\\templates", L"net", L"local"})
     ASSERT_TRUE(::CreateDirectoryW((r + folder).c_str(), nullptr));
@@ -462,7 +458,7 @@ TEST_F(TemplateFolders, FolderListFromTheSettings) {
 }
 
 TEST_F(TemplateFolders, StorageFoldersDuplicatedOrNotCreatable) {
-  scratch_folder root(L"cvfolders_storage");
+  scratch_folder root;
   const std::wstring& r = root.path();
   const std::string rs = wide_to_utf8(r);
   ASSERT_TRUE(write_file(r + L"file", "x"));
@@ -516,7 +512,7 @@ TEST_F(TemplateFolders, StorageFoldersDuplicatedOrNotCreatable) {
 }
 
 TEST_F(TemplateFolders, EnumeratesTemplateFilesOnly) {
-  scratch_folder root(L"cvfolders_enum");
+  scratch_folder root;
   const std::wstring& r = root.path();
   for (const wchar_t* name : {L"a.cvm", L"B.CVM", L"c.cvmx", L"x.txt"})
     ASSERT_TRUE(write_file(r + name, "<manifest/>"));

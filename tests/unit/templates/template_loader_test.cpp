@@ -54,7 +54,7 @@ TEST(TemplateLoader, PathsAndTheAlienPrefix) {
 }
 
 TEST(TemplateLoader, EachFailureTracesOneLine) {
-  scratch_folder scratch(L"cvtpl");
+  scratch_folder scratch;
   const std::wstring empty = copy_of(scratch, L"empty_file.cvm", L"empty.cvm");
   const std::wstring dir = data_dir();
   const std::string dir8 = wide_to_utf8(dir);
@@ -84,7 +84,7 @@ TEST(TemplateLoader, EachFailureTracesOneLine) {
 }
 
 TEST(TemplateLoader, FileInUseCannotBeRead) {
-  scratch_folder scratch(L"cvtpl");
+  scratch_folder scratch;
   const std::wstring file = copy_of(scratch, L"web_mail_single.cvm", L"in use.cvm");
   manifest_t m;
   {
@@ -117,7 +117,7 @@ TEST(TemplateLoader, FailedLoadsLeaveTheTemplateAsTheyLeftIt) {
 }
 
 TEST(TemplateLoader, NonAsciiFileNames) {
-  scratch_folder scratch(L"cvtpl");
+  scratch_folder scratch;
   const std::wstring name =
       L"Gr\x00FC\x00DF"
       L"e \x20AC \x4E2D.cvm";

@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "templates/portable/manifest_text.h"
 #include "tests/support/traced_test_main.h"
+#include "tests/support/win_test_helpers.h"
 
 namespace templatestest {
 
@@ -37,29 +37,9 @@ inline bool write_file(const std::wstring& path, const std::string& bytes) {
   return !out.fail();
 }
 
-// A fresh folder under the temporary folder, removed with its content.
-class scratch_folder {
- public:
-  explicit scratch_folder(const wchar_t* name) {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    m_path = std::wstring(temp) + name + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
-    remove();
-    ::CreateDirectoryW(m_path.c_str(), nullptr);
-  }
-  ~scratch_folder() { remove(); }
-  scratch_folder(const scratch_folder&) = delete;
-  scratch_folder& operator=(const scratch_folder&) = delete;
-  // The folder with a trailing backslash.
-  const std::wstring& path() const { return m_path; }
-
- private:
-  void remove() {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(m_path).parent_path(), ignored);
-  }
-  std::wstring m_path;
-};
+// A fresh folder under the temporary folder, removed with its content; its
+// path ends in a backslash.
+using scratch_folder = testsupport::scratch_folder_t;
 
 // The lines traced since the last call, without the scope entries and exits.
 inline std::vector<std::string> traced() {
