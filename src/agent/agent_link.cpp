@@ -19,7 +19,7 @@ HRESULT last_error_result() noexcept {
 
 // The "CVTEMPLATE" mapping of one type-2 request, holding the payload text and
 // a zero byte. Created only while the channel mutex is held, so the payloads
-// of two clients never meet in one mapping.
+// of two clients never meet in one mapping at the same time.
 HRESULT create_payload(const channel_descriptor_t& descriptor,
                        std::string_view payload,
                        support::unique_handle& mapping,
@@ -40,16 +40,11 @@ HRESULT create_payload(const channel_descriptor_t& descriptor,
     tracecore::trace_error("CreateFileMapping", hr);
     return hr;
   }
-  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-    // Still held by an agent that stalled on an earlier request: its size and
-    // contents are not ours to reuse.
-    mapping.reset();
-    const HRESULT hr = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-    tracecore::trace_error("CreateFileMapping", hr);
-    return hr;
-  }
+  // An agent may still hold the mapping of an earlier request open; then this is
+  // that mapping again. Only the bytes this payload needs are mapped, so one that
+  // is too small fails here instead of being written past its end.
   apply_low_integrity_label(mapping.get());
-  view.reset(::MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
+  view.reset(::MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(size)));
   if (!view) {
     const HRESULT hr = last_error_result();
     tracecore::trace_error("MapViewOfFile", hr);

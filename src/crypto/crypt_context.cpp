@@ -32,18 +32,6 @@ bool registration_is_broken(DWORD error) {
   return hr == NTE_KEYSET_NOT_DEF || hr == NTE_BAD_SIGNATURE;
 }
 
-std::wstring expand(const std::wstring& path) {
-  const DWORD needed = ::ExpandEnvironmentStringsW(path.c_str(), nullptr, 0);
-  if (needed == 0)
-    return path;
-  std::wstring expanded(needed, L'\0');
-  const DWORD got = ::ExpandEnvironmentStringsW(path.c_str(), expanded.data(), needed);
-  if (got == 0 || got > needed)
-    return path;
-  expanded.resize(got - 1);
-  return expanded;
-}
-
 // Runs DllRegisterServer of every registered PROV_RSA_FULL provider image.
 void reregister_full_providers() {
   HKEY root = nullptr;
@@ -62,7 +50,8 @@ void reregister_full_providers() {
     const auto image = support::try_get_string(provider->get(), L"Image Path");
     if (!image)
       continue;
-    const support::unique_hmodule library(::LoadLibraryW(expand(*image).c_str()));
+    const support::unique_hmodule library(
+        ::LoadLibraryW(support::expand_environment(*image).c_str()));
     if (!library) {
       tracecore::trace_lasterror(L"LoadLibrary");
       continue;

@@ -115,8 +115,8 @@ HRESULT STDMETHODCALLTYPE CCVHCPages::AddPages(IUnknown* site) {
   try {
     if (site == nullptr)
       THROW_HR(E_POINTER);
-    support::com_ptr<ICVHCPageSite> pageSite;
-    THROW_IF_FAILED(site->QueryInterface(IID_ICVHCPageSite, pageSite.put_void()));
+    // The pointer handed over is the site itself (slots 3 and 4 follow IUnknown's).
+    ICVHCPageSite* const pageSite = static_cast<ICVHCPageSite*>(site);
     support::unique_variant kind;
     THROW_IF_FAILED(pageSite->GetProperty(kHostPropertyKind, kind.get()));
     const std::wstring host =
@@ -130,13 +130,13 @@ HRESULT STDMETHODCALLTYPE CCVHCPages::AddPages(IUnknown* site) {
     const HRESULT result = pageSite->GetProperty(kHostPropertyFirstView, view.get());
     const int first_view = SUCCEEDED(result) ? first_view_from(*view.get()) : 0;
     if (user_console) {
-      add_page(pageSite.get(), CreateMainPage(first_view), "CMainPage", {8, 1, 0}, 5,
-               kTitleMainPage, true);
-      add_page(pageSite.get(), CreateSettingsPage(), "CSettingsPage", {8, 2, 0}, 1,
-               kTitleSettingsPage, false);
+      add_page(pageSite, CreateMainPage(first_view), "CMainPage", {8, 1, 0}, 5, kTitleMainPage,
+               true);
+      add_page(pageSite, CreateSettingsPage(), "CSettingsPage", {8, 2, 0}, 1, kTitleSettingsPage,
+               false);
     } else {
-      add_page(pageSite.get(), CreateMainPage(first_view), "CMainPage", {1, 1, 1}, 5,
-               kTitleMainPage, true);
+      add_page(pageSite, CreateMainPage(first_view), "CMainPage", {1, 1, 1}, 5, kTitleMainPage,
+               true);
     }
     if (FAILED(result))
       tracecore::trace_error("GetProperty(14)", result);

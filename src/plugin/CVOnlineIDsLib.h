@@ -44,11 +44,6 @@ inline constexpr IID IID_ICVHCDisableApp = {0x605989F7,
                                             0xDD75,
                                             0x4051,
                                             {0xA8, 0xC3, 0x4A, 0x9A, 0xA2, 0xDC, 0x0C, 0xA3}};
-// {3965ADBA-1822-456B-A8E6-59CB13D3E8CF}
-inline constexpr IID IID_ICVHCPageSite = {0x3965ADBA,
-                                          0x1822,
-                                          0x456B,
-                                          {0xA8, 0xE6, 0x59, 0xCB, 0x13, 0xD3, 0xE8, 0xCF}};
 
 // Registry form of the class identifier, as the plug-in keys carry it.
 inline constexpr wchar_t kCCVHCPagesClsidText[] = L"{DFE62CBF-66E7-4101-926B-16EC9DB5CA4F}";
@@ -80,6 +75,10 @@ enum : LONG {
   kHostPropertyFirstView = 14  // BSTR: decimal number of the first view
 };
 
+// The host's page site: AddPages receives it as an IUnknown pointer whose slots 3
+// and 4 are these two operations. It has no interface identifier of its own, so
+// the component calls it through the pointer it is given, never through
+// QueryInterface.
 struct ICVHCPageSite : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE
   AddPage(LONG location, LPCWSTR group, LONG order, LONG flags, CVHC_PAGE_DESCRIPTOR* page) = 0;

@@ -5,6 +5,7 @@
 #include "plugin/portable/cleanup_line.h"
 #include "support/hresult.h"
 #include "support/registry.h"
+#include "support/suite_folder.h"
 #include "support/unique_any.h"
 #include "tracing/trace.h"
 
@@ -44,7 +45,14 @@ void AddCleanupLine(const wchar_t* root,
   if (root == nullptr || *root == L'\0' || path == nullptr || *path == L'\0')
     THROW_HR(E_INVALIDARG);
   std::wstring file = corvantis_path();
-  if (!file.empty() && file.back() != L'\\')
+  // Without an absolute installation folder the list would land wherever the
+  // process happens to stand, where no uninstaller looks: nothing is written.
+  if (!support::is_absolute_folder(file)) {
+    tracecore::trace_format("no installation folder (CorvantisPath '%ls'): Cleanup.txt not written",
+                            file.c_str());
+    THROW_HR(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+  }
+  if (file.back() != L'\\')
     file += L'\\';
   file += L"Cleanup.txt";
   try {

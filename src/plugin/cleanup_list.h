@@ -11,7 +11,9 @@ namespace plugin {
 std::wstring corvantis_path();
 
 // Appends one line; root and path must not be empty (E_INVALIDARG). Throws
-// hresult_error with the Win32 error on failure.
+// hresult_error with the Win32 error on failure. When "CorvantisPath" is missing,
+// empty or not an absolute folder, nothing is written anywhere: that is traced and
+// raised as HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND).
 void AddCleanupLine(const wchar_t* root,
                     const wchar_t* path,
                     unsigned flags,

@@ -6,6 +6,7 @@
 #include "plugin/cleanup_list.h"
 #include "plugin/module.h"
 #include "plugin/registrar.h"
+#include "support/hresult.h"
 #include "tracing/trace.h"
 
 namespace {
@@ -38,23 +39,29 @@ const cleanup_item_t kCleanupItems[] = {
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  switch (reason) {
-    case DLL_PROCESS_ATTACH: {
-      tracecore::trace_scope scope("DllMain::ProcessAttach");
-      plugin::module().set_instance(instance);
-      ::DisableThreadLibraryCalls(instance);
-      plugin::module().LoadSatellite();
-      break;
+  // Nothing may escape into the loader: a failure here is traced and the module
+  // stays loaded (without its satellite, which only holds resources).
+  try {
+    switch (reason) {
+      case DLL_PROCESS_ATTACH: {
+        tracecore::trace_scope scope("DllMain::ProcessAttach");
+        plugin::module().set_instance(instance);
+        ::DisableThreadLibraryCalls(instance);
+        plugin::module().LoadSatellite();
+        break;
+      }
+      case DLL_PROCESS_DETACH: {
+        tracecore::trace_scope scope("DllMain::ProcessDetach");
+        tracecore::trace_format("live objects: %d",
+                                static_cast<int>(plugin::module().GetLockCount()));
+        plugin::module().FreeSatellite();
+        break;
+      }
+      default:
+        break;
     }
-    case DLL_PROCESS_DETACH: {
-      tracecore::trace_scope scope("DllMain::ProcessDetach");
-      tracecore::trace_format("live objects: %d",
-                              static_cast<int>(plugin::module().GetLockCount()));
-      plugin::module().FreeSatellite();
-      break;
-    }
-    default:
-      break;
+  } catch (...) {
+    tracecore::trace_error("DllMain", ::support::result_from_caught_exception());
   }
   return TRUE;
 }
@@ -69,34 +76,41 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* 
 
 extern "C" HRESULT WINAPI DllRegisterServer() {
   tracecore::trace_scope scope("DllRegisterServer");
-  CVHC_SDK::CRegisterComponents registrar;
-  const std::wstring path = plugin::module().ModulePath();
-  for (const wchar_t* element : kHostElements) {
-    const HRESULT hr = registrar.Register(element, CVONLINEIDSLib::CLSID_CCVHCPages, path.c_str());
-    if (FAILED(hr)) {
-      tracecore::trace_error(element, hr);
-      return hr;
+  try {
+    CVHC_SDK::CRegisterComponents registrar;
+    const std::wstring path = plugin::module().ModulePath();
+    for (const wchar_t* element : kHostElements) {
+      const HRESULT hr =
+          registrar.Register(element, CVONLINEIDSLib::CLSID_CCVHCPages, path.c_str());
+      if (FAILED(hr)) {
+        tracecore::trace_error(element, hr);
+        return hr;
+      }
     }
+    return S_OK;
   }
-  return S_OK;
+  CATCH_RETURN();
 }
 
 extern "C" HRESULT WINAPI DllUnregisterServer() {
   tracecore::trace_scope scope("DllUnregisterServer");
-  for (const cleanup_item_t& item : kCleanupItems) {
-    try {
-      plugin::AddCleanupLine(
-          item.root, item.path, item.flags,
-          item.value_name ? std::optional<std::wstring>(item.value_name) : std::nullopt);
-    } catch (...) {
-      // Traced where it failed. The uninstaller's list is a courtesy:
-      // unregistering goes on without it.
+  try {
+    for (const cleanup_item_t& item : kCleanupItems) {
+      try {
+        plugin::AddCleanupLine(
+            item.root, item.path, item.flags,
+            item.value_name ? std::optional<std::wstring>(item.value_name) : std::nullopt);
+      } catch (...) {
+        // Traced where it failed. The uninstaller's list is a courtesy:
+        // unregistering goes on without it.
+      }
     }
+    CVHC_SDK::CUnregisterComponents unregistrar;
+    HRESULT hr = S_OK;
+    for (const wchar_t* element :
+         {L"DashBoard", L"UIElements\\BackupRestore", L"UIElements\\AppControl", L"UserConsole"})
+      hr = unregistrar.Unregister(element, CVONLINEIDSLib::CLSID_CCVHCPages);
+    return hr;
   }
-  CVHC_SDK::CUnregisterComponents unregistrar;
-  HRESULT hr = S_OK;
-  for (const wchar_t* element :
-       {L"DashBoard", L"UIElements\\BackupRestore", L"UIElements\\AppControl", L"UserConsole"})
-    hr = unregistrar.Unregister(element, CVONLINEIDSLib::CLSID_CCVHCPages);
-  return hr;
+  CATCH_RETURN();
 }

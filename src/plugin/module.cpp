@@ -34,18 +34,23 @@ void CCVOnlineIDsModule::LoadSatellite() noexcept {
   version.dwOSVersionInfoSize = sizeof(version);
   if (!::GetVersionExW(&version) || version.dwMajorVersion >= 6)
     return;
-  // <module folder>\<language id>\<module file name>.mui
-  const std::wstring module_path = ModulePath();
-  const auto slash = module_path.find_last_of(L'\\');
-  if (slash == std::wstring::npos)
-    return;
-  wchar_t language[16];
-  std::swprintf(language, 16, L"%04x", static_cast<unsigned>(::GetUserDefaultUILanguage()));
-  const std::wstring satellite =
-      module_path.substr(0, slash + 1) + language + L"\\" + module_path.substr(slash + 1) + L".mui";
-  m_satellite = ::LoadLibraryExW(satellite.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (m_satellite == nullptr)
-    tracecore::trace_lasterror(satellite.c_str());
+  try {
+    // <module folder>\<language id>\<module file name>.mui
+    const std::wstring module_path = ModulePath();
+    const auto slash = module_path.find_last_of(L'\\');
+    if (slash == std::wstring::npos)
+      return;
+    wchar_t language[16];
+    std::swprintf(language, 16, L"%04x", static_cast<unsigned>(::GetUserDefaultUILanguage()));
+    const std::wstring satellite = module_path.substr(0, slash + 1) + language + L"\\" +
+                                   module_path.substr(slash + 1) + L".mui";
+    m_satellite = ::LoadLibraryExW(satellite.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (m_satellite == nullptr)
+      tracecore::trace_lasterror(satellite.c_str());
+  } catch (...) {
+    // Without the satellite the texts come from the branding library alone.
+    tracecore::trace_error("LoadSatellite", E_OUTOFMEMORY);
+  }
 }
 
 void CCVOnlineIDsModule::FreeSatellite() noexcept {

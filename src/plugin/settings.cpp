@@ -1,24 +1,18 @@
 #include "plugin/settings.h"
 
-#include <shlobj.h>
-
 #include <cstdio>
 #include <cwchar>
 
 #include "plugin/module.h"
 #include "plugin/portable/setting_text.h"
 #include "support/com.h"
+#include "support/fault_guard.h"
 #include "support/registry.h"
+#include "support/suite_folder.h"
 #include "tracing/trace.h"
 
 namespace plugin {
 namespace {
-
-std::wstring with_backslash(std::wstring folder) {
-  if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/')
-    folder += L'\\';
-  return folder;
-}
 
 std::wstring module_folder() {
   const std::wstring folder = module().ModulePath();
@@ -39,38 +33,26 @@ struct settings_library_t {
   }
 };
 
-// Calls into the settings library; whatever it throws becomes an HRESULT.
+// Calls into the settings library; whatever it throws becomes an HRESULT, and a
+// fault inside it E_UNEXPECTED.
 template <typename Call>
 HRESULT guarded(Call&& call) noexcept {
-  try {
-    return call();
-  } catch (const support::hresult_error& e) {
-    return e.code();
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  return support::call_with_fault_guard("CvoSet.dll", [&]() -> HRESULT {
+    try {
+      return call();
+    } catch (const support::hresult_error& e) {
+      return e.code();
+    } catch (...) {
+      return E_UNEXPECTED;
+    }
+  });
 }
 
 }  // namespace
 
 std::wstring suite_bin_dir(bool want64) {
-  std::wstring folder;
-  for (const wchar_t* key :
-       {L"SOFTWARE\\Corvantis\\Applications\\KVX", L"SOFTWARE\\Corvantis\\Applications"}) {
-    if (const auto k = support::try_open_key(HKEY_LOCAL_MACHINE, key, KEY_READ)) {
-      folder = support::try_get_string(k->get(), L"BinDir").value_or(L"");
-      if (!folder.empty())
-        break;
-    }
-  }
-  if (folder.empty()) {
-    wchar_t program_files[MAX_PATH] = L"";
-    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT,
-                                     program_files)))
-      folder = with_backslash(program_files) + L"corvantis\\bin\\";
-  }
-  folder = with_backslash(folder);
-  if (want64)
+  std::wstring folder = support::suite_bin_folder();
+  if (want64 && !folder.empty())
     folder += L"x64\\";
   return folder;
 }
@@ -79,14 +61,18 @@ const settings_api_t& settings_api() {
   static const settings_library_t library = [] {
     tracecore::trace_scope scope("CSettingsApi::Load");
     settings_library_t loaded;
-    const std::wstring primary = suite_bin_dir() + L"CvoSet.dll";
-    loaded.api.module = ::LoadLibraryW(primary.c_str());
-    if (loaded.api.module == nullptr) {
-      tracecore::trace_lasterror(primary.c_str());
-      const std::wstring beside = module_folder() + L"CvoSet.dll";
-      loaded.api.module = ::LoadLibraryW(beside.c_str());
-      if (loaded.api.module == nullptr)
-        tracecore::trace_lasterror(beside.c_str());
+    // Each place is tried by full path only: an empty folder would make the
+    // loader search the process's DLL path instead.
+    for (const std::wstring& folder : {suite_bin_dir(), module_folder()}) {
+      if (folder.empty()) {
+        tracecore::trace_text("CvoSet.dll: no folder to load it from");
+        continue;
+      }
+      const std::wstring path = folder + L"CvoSet.dll";
+      loaded.api.module = ::LoadLibraryW(path.c_str());
+      if (loaded.api.module != nullptr)
+        break;
+      tracecore::trace_lasterror(path.c_str());
     }
     loaded.api.query =
         reinterpret_cast<api_settings_query_fn>(entry(loaded.api.module, "api_settings_query"));
@@ -177,7 +163,10 @@ HRESULT GetGPOSettings(DWORD* value) noexcept {
   tracecore::trace_scope scope("GetGPOSettings");
   HRESULT hr = S_OK;
   try {
-    const std::wstring path = suite_bin_dir() + L"CVFPApi.dll";
+    const std::wstring folder = suite_bin_dir();
+    if (folder.empty())
+      THROW_HR(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));  // never by bare name
+    const std::wstring path = folder + L"CVFPApi.dll";
     const support::unique_hmodule library(::LoadLibraryW(path.c_str()));
     THROW_LAST_ERROR_IF(!library);
     const auto get_policy = reinterpret_cast<CVFPGetPolicySettings_fn>(

@@ -22,8 +22,8 @@ struct settings_api_t {
 // this module) and kept until the module unloads.
 const settings_api_t& settings_api();
 
-// The suite's binary folder with a trailing backslash: "BinDir" of
-// Applications\KVX, then of Applications, else Program Files\corvantis\bin\.
+// The suite's binary folder (support::suite_bin_folder), with "x64\" appended when
+// the 64-bit binaries are wanted; empty when there is no absolute folder.
 std::wstring suite_bin_dir(bool want64 = false);
 
 // Readers return S_OK with the value, or the failure (E_NOTIMPL without the

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "crypto/portable/der_check.h"
 #include "support/hresult.h"
 
 namespace serialization {
@@ -65,6 +66,10 @@ bool decode_object(LPCSTR struct_type,
                    DWORD size,
                    CMemoryObjectEx& decoded) noexcept {
   if (der == nullptr || size == 0)
+    return false;
+  // Bytes from outside (a restored backup) are checked before the system's
+  // decoder sees them: some decoders read past a truncated last element.
+  if (!crypto::is_single_der_element(der, size))
     return false;
   try {
     DWORD needed = 0;

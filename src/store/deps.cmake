@@ -1,1 +1,1 @@
-target_link_libraries(store PUBLIC crypt32 ole32 templates)
+target_link_libraries(store PUBLIC crypt32 ole32 templates crypto_portable)

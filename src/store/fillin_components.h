@@ -25,10 +25,10 @@
 #include <string>
 #include <utility>
 
+#include "store/component_library.h"
 #include "store/portable/profile_records.h"
 #include "store/portable/secure_memory.h"
 #include "suite/include/fillin_api.h"
-#include "support/unique_any.h"
 
 namespace fillin {
 
@@ -53,32 +53,7 @@ struct training_entry_points_t {
   CvUTrain_modifyprofile_fn dll_function_modifyprofile = nullptr;
 };
 
-// What both loaders keep: the library's path, its module and whether every
-// required entry point was found.
-class CComponentLibrary {
- public:
-  CComponentLibrary(const CComponentLibrary&) = delete;
-  CComponentLibrary& operator=(const CComponentLibrary&) = delete;
-
-  const std::wstring& path() const noexcept { return m_path; }
-  HMODULE module() const noexcept { return m_module.get(); }
-  bool resolved() const noexcept { return m_resolved; }
-
- protected:
-  explicit CComponentLibrary(std::wstring path) noexcept : m_path(std::move(path)) {}
-  ~CComponentLibrary() = default;
-  // Loads the library; raises errors::fileload_lasterror when it cannot be
-  // loaded. Called inside the derived class's trace scope.
-  void load();
-  // The entry point of that name, or null (traced "Unresolved function %s").
-  FARPROC resolve(const char* name) const noexcept;
-  // Raises "Unresolved functions in '<path>'" unless every entry point was found.
-  void check_resolved() const;
-
-  std::wstring m_path;
-  support::unique_hmodule m_module;
-  bool m_resolved = false;
-};
+using pstore::CComponentLibrary;
 
 class CFillinComponent : private CComponentLibrary {
  public:

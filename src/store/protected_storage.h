@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "store/component_library.h"
+#include "store/portable/profile_records.h"
 #include "store/portable/secure_memory.h"
 #include "suite/include/pstore_api.h"
 #include "support/unique_any.h"
@@ -64,7 +66,7 @@ struct entry_points_t {
 // The library file name, looked for in the component folder.
 inline constexpr wchar_t kLibraryName[] = L"CvoPS.dll";
 
-class CProtectedStorage {
+class CProtectedStorage : private CComponentLibrary {
  public:
   // Loads the library at `path` and resolves its entry points. Raises
   // errors::fileload_lasterror when the library cannot be loaded.
@@ -72,10 +74,10 @@ class CProtectedStorage {
   CProtectedStorage(const CProtectedStorage&) = delete;
   CProtectedStorage& operator=(const CProtectedStorage&) = delete;
 
-  const std::wstring& path() const noexcept { return m_path; }
-  HMODULE module() const noexcept { return m_module.get(); }
+  using CComponentLibrary::module;
+  using CComponentLibrary::path;
   // True when all sixteen entry points were found.
-  bool resolved() const noexcept { return m_resolved; }
+  using CComponentLibrary::resolved;
   // The entry points; raises "Unresolved functions in '<path>'" unless all
   // were found.
   const entry_points_t& entry_points() const;
@@ -104,19 +106,24 @@ class CProtectedStorage {
                             DWORD size) const;
 
  private:
-  std::wstring m_path;
-  support::unique_hmodule m_module;
   entry_points_t m_entry;
-  bool m_resolved = false;
+};
+
+// Resolves reference values of profile items through one session of the
+// protected storage (CVOPSGetReference); failures raise as get_reference does.
+class CProtectedStorageResolver final : public serialization::reference_resolver {
+ public:
+  CProtectedStorageResolver(const CProtectedStorage& storage, handle_t handle) noexcept
+      : m_storage(storage), m_handle(handle) {}
+  serialization::secure_wstring Resolve(std::wstring_view reference_name) override;
+
+ private:
+  const CProtectedStorage& m_storage;
+  handle_t m_handle;
 };
 
 // The process's library: "CvoPS.dll" of the component folder, loaded on first
 // use and kept until the process ends.
 const CProtectedStorage& protected_storage();
-
-// Overwrites a task-memory block with zeros over its whole size as the task
-// allocator reports it (`known_size` bytes when the allocator cannot tell),
-// then frees it. Null is ignored.
-void wipe_and_free(void* block, std::size_t known_size) noexcept;
 
 }  // namespace pstore

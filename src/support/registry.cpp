@@ -37,6 +37,28 @@ std::optional<std::wstring> try_get_string(HKEY key, const wchar_t* name) {
   return text;
 }
 
+std::optional<std::wstring> try_get_expanded_string(HKEY key, const wchar_t* name) {
+  DWORD type = 0;
+  if (::RegQueryValueExW(key, name, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
+    return std::nullopt;
+  auto text = try_get_string(key, name);
+  if (text && type == REG_EXPAND_SZ)
+    return expand_environment(*text);
+  return text;
+}
+
+std::wstring expand_environment(const std::wstring& text) {
+  const DWORD needed = ::ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+  if (needed == 0)
+    return text;
+  std::wstring expanded(needed, L'\0');
+  const DWORD got = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(), needed);
+  if (got == 0 || got > needed)
+    return text;
+  expanded.resize(got - 1);
+  return expanded;
+}
+
 std::vector<std::wstring> enum_value_names(HKEY key) {
   std::vector<std::wstring> names;
   for (DWORD index = 0;; ++index) {

@@ -4,7 +4,9 @@
 
 #include <optional>
 
+#include "support/hresult.h"
 #include "support/registry.h"
+#include "support/suite_folder.h"
 #include "support/unique_any.h"
 #include "templates/template_folders.h"
 #include "tracing/trace.h"
@@ -13,7 +15,6 @@ namespace templates {
 namespace {
 
 constexpr wchar_t kApplicationsKey[] = L"SOFTWARE\\Corvantis\\Applications";
-constexpr wchar_t kKvxKey[] = L"SOFTWARE\\Corvantis\\Applications\\KVX";
 constexpr wchar_t kProductSubfolder[] = L"Corvantis\\KVX\\";
 constexpr wchar_t kTemplatesSubfolder[] = L"Templates\\";
 constexpr wchar_t kBinSubfolder[] = L"corvantis\\bin\\";
@@ -69,7 +70,7 @@ std::optional<std::wstring> bin_dir_of(HKEY machine, const wchar_t* key_path) {
   const auto key = support::try_open_key(machine, key_path, KEY_READ);
   if (!key)
     return std::nullopt;
-  return support::try_get_string(key->get(), L"BinDir").value_or(std::wstring());
+  return support::try_get_expanded_string(key->get(), L"BinDir").value_or(std::wstring());
 }
 
 }  // namespace
@@ -109,12 +110,8 @@ const well_known_folders_t& well_known_folders() {
 }
 
 std::wstring resolve_component_folder(HKEY machine) {
-  for (const wchar_t* key : {kKvxKey, kApplicationsKey}) {
-    const auto bin_dir = bin_dir_of(machine, key);
-    if (bin_dir && !bin_dir->empty())
-      return normalise_folder(*bin_dir);
-  }
-  return program_files_bin();
+  const std::wstring folder = support::suite_bin_folder(machine);
+  return folder.empty() ? folder : normalise_folder(folder);
 }
 
 const std::wstring& component_folder() {
@@ -123,6 +120,11 @@ const std::wstring& component_folder() {
 }
 
 std::wstring component_path(std::wstring_view file_name) {
+  if (component_folder().empty()) {
+    // Never a bare name: the loader would search the process's DLL path.
+    tracecore::trace_text("no component folder");
+    THROW_HR(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+  }
   return component_folder() + std::wstring(file_name);
 }
 
@@ -132,10 +134,6 @@ std::wstring portable_path(std::wstring_view path) {
 
 std::string portable_path_utf8(std::string_view path) {
   return portable_form_utf8(path, well_known_folders());
-}
-
-std::wstring full_path_of_portable(std::wstring_view path) {
-  return expand_portable_form(path, well_known_folders());
 }
 
 }  // namespace templates

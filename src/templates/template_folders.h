@@ -53,10 +53,9 @@ const std::wstring& component_folder();
 std::wstring component_path(std::wstring_view file_name);
 
 // The portable form of a template path against well_known_folders() (see
-// portable_form), and the way back.
+// portable_form).
 std::wstring portable_path(std::wstring_view path);
 std::string portable_path_utf8(std::string_view path);
-std::wstring full_path_of_portable(std::wstring_view path);
 
 // --- Folders ----------------------------------------------------------
 

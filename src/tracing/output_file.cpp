@@ -67,7 +67,7 @@ void outputstoragefile_t::write(char type, const std::wstring& text, const char*
   if (!m_file)
     return;
   const std::string payload = utf8_from_wide(text);
-  const std::size_t size = encoded_record_size(payload.size());
+  const std::size_t size = encoded_record_size(payload);
   if (payload.size() < kStackRecordPayload) {
     std::uint8_t record[kRecordHeaderSize + kStackRecordPayload];
     encode_record(::GetCurrentThreadId(), type, payload, record);

@@ -13,6 +13,7 @@ const char kUsage[] =
     "  --folder DIR                  another template folder (repeatable; instead of settings)\n"
     "  --stall-ms N                  hold every request N ms before acknowledging it\n"
     "  --die-on-request              exit (code 0xDEAD) after reading a request, unacknowledged\n"
+    "  --keep-payload                keep the last payload mapping open after answering\n"
     "CVAgent --save-logon TEMPLATE_ID [--profile NAME] [--profile-index N] [--form-index N]\n"
     "        [--item NAME=VALUE]...  leave a saved logon in the shared storage, broadcast\n"
     "                                WM_CV_PSTORAGE_UPDATED and exit\n";
@@ -54,6 +55,8 @@ options_t parse_options(int argc, const wchar_t* const* argv) {
       options.stall_ms = static_cast<DWORD>(parse_int(value("--stall-ms"), "--stall-ms"));
     } else if (option == L"--die-on-request") {
       options.die_on_request = true;
+    } else if (option == L"--keep-payload") {
+      options.keep_payload = true;
     } else if (option == L"--save-logon") {
       saving = true;
       logon.template_id = value("--save-logon");

@@ -30,6 +30,9 @@ struct options_t {
   // Fault injection for every request, after it was read and logged.
   DWORD stall_ms = 0;
   bool die_on_request = false;
+  // Keeps the payload mapping of the last type-2 request open after answering
+  // it, as an agent that is slow to let go would.
+  bool keep_payload = false;
   // One-shot mode: leave a saved logon in the shared storage, broadcast, exit.
   std::optional<saved_logon_t> save_logon;
   bool help = false;

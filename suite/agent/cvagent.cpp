@@ -17,6 +17,7 @@
 #include "suite/agent/agent_folders.h"
 #include "suite/agent/agent_log.h"
 #include "suite/agent/agent_options.h"
+#include "suite/agent/request_decoder.h"
 #include "suite/agent/saved_logon.h"
 #include "suite/common/standin_faults.h"
 #include "support/unique_any.h"
@@ -104,6 +105,7 @@ class agent_t {
   void handle_own_message(UINT message, std::uint32_t process_id);
 
   options_t m_options;
+  support::unique_handle m_kept_payload;  // --keep-payload
   agent_log_t m_log;
   HWND m_window = nullptr;
   support::unique_handle m_buffer;
@@ -218,6 +220,8 @@ std::string agent_t::read_payload() {
   std::string text = " payload=" + hex_bytes({bytes, length}) + " payload_size=" + size +
                      object_security(readable.get(), "payload");
   ::UnmapViewOfFile(view);
+  if (m_options.keep_payload)
+    m_kept_payload = std::move(mapping);
   return text;
 }
 

@@ -40,6 +40,9 @@ std::optional<DWORD> fault_value(const wchar_t* library, const std::wstring& nam
 }
 
 HRESULT injected_fault(const wchar_t* library, const wchar_t* entry_point) {
+  if (const auto crash = fault_value(library, std::wstring(L"Crash_") + entry_point);
+      crash && *crash)
+    ::RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
   const std::wstring stall_name = std::wstring(L"Stall_") + entry_point;
   if (const auto milliseconds = fault_value(library, stall_name); milliseconds && *milliseconds)
     stall(library, stall_name, *milliseconds);

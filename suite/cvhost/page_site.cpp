@@ -40,7 +40,9 @@ HRESULT STDMETHODCALLTYPE CPageSite::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr)
     return E_POINTER;
   *object = nullptr;
-  if (::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, CVONLINEIDSLib::IID_ICVHCPageSite)) {
+  // The page site has no interface identifier of its own: a plug-in calls it
+  // through the pointer AddPages hands over, so only IUnknown is answered.
+  if (::IsEqualIID(iid, IID_IUnknown)) {
     *object = static_cast<CVONLINEIDSLib::ICVHCPageSite*>(this);
     AddRef();
     return S_OK;

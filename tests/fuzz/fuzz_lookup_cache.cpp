@@ -24,6 +24,22 @@ void check_inside(std::span<const std::uint8_t> view, std::string_view text) {
   check(text.data()[text.size()] == '\0');
 }
 
+// The UTF-16 code units of a wide string, whatever the width of wchar_t: the
+// order the path list must have.
+std::u16string utf16_units(const std::wstring& text) {
+  std::u16string units;
+  for (const wchar_t c : text) {
+    const auto value = static_cast<std::uint32_t>(c);
+    if (value > 0xFFFF) {
+      units += static_cast<char16_t>(0xD800 + ((value - 0x10000) >> 10));
+      units += static_cast<char16_t>(0xDC00 + ((value - 0x10000) & 0x3FF));
+    } else {
+      units += static_cast<char16_t>(value);
+    }
+  }
+  return units;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -55,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   templates::lookup_walk_stats_t stats;
   const std::vector<std::wstring> paths = templates::lookup_cache_paths(view, &stats);
   for (std::size_t i = 1; i < paths.size(); ++i)
-    check(paths[i - 1] != paths[i]);
+    check(utf16_units(paths[i - 1]) < utf16_units(paths[i]));  // sorted, each path once
   for (const auto& path : paths)
     check(path.size() <= templates::kLookupMaxPath);
   return 0;

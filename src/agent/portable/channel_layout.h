@@ -87,19 +87,6 @@ std::optional<std::vector<std::uint8_t>> encode_send_request(std::uint32_t proce
                                                              std::uint32_t message,
                                                              std::string_view text);
 
-// A request as the agent reads it back from its buffer.
-struct decoded_request_t {
-  std::uint32_t type = 0;
-  std::uint32_t process_id = 0;
-  std::uint32_t target_window = 0;  // type 1: the agent window at offset 12; type 2: offset 8
-  std::uint32_t message = 0;
-  std::string text;         // type 2 only: up to the first zero
-  bool terminated = false;  // type 2: a zero was found inside the buffer
-  std::size_t length = 0;   // bytes the request occupies (type 2: with its zero)
-};
-// nullopt for a buffer shorter than the request's fixed part or an unknown type.
-std::optional<decoded_request_t> decode_request(std::span<const std::uint8_t> buffer);
-
 // The registered window messages of the agent link.
 inline constexpr wchar_t kMsgActionRequestToHook[] = L"WM_CV_ACTIONREQUEST_TOHOOK";
 inline constexpr wchar_t kMsgFlmRestore[] = L"WM_CV_FLM_RESTORE";

@@ -88,15 +88,17 @@ bool LoadProfile(const CInMemStorage& storage, const CSSection* section, cvprofi
 }
 
 bool StoreProfiles(const cvprofiles_t& list, CInMemStorage& storage, CSSection* section) {
-  if (list.empty()) {
-    named::Remove(storage, names::kProfileList, section);
-    return true;
-  }
   named::sections_array_ptr array;
   named::section_ptr record_section =
       named::CreateSectionsArray(storage, section, names::kProfileList, &array);
   if (!record_section)
     return false;
+  if (list.empty()) {
+    // The array is always there; an empty list leaves it without sections, so
+    // that loading gives no record back (its first section would read as one).
+    array->clear();
+    return true;
+  }
   for (std::size_t i = 0; i < list.size(); ++i) {
     if (i != 0)
       record_section = named::AppendSection(*array);

@@ -96,8 +96,8 @@ bool LoadProfile(const named::CInMemStorage& storage,
                  const named::CSSection* section,
                  cvprofile_t& record);
 
-// Writes the list as "cvprofiles_t", one section per record in list order. An
-// empty list writes nothing (and removes a list left in the section).
+// Writes the list as "cvprofiles_t", one section per record in list order. The
+// array is always written; for an empty list it holds no section.
 bool StoreProfiles(const cvprofiles_t& list,
                    named::CInMemStorage& storage,
                    named::CSSection* section = nullptr);

@@ -149,14 +149,4 @@ std::string portable_form_utf8(std::string_view path, const well_known_folders_t
   return wide_to_utf8(portable_form(utf8_to_wide(path), folders));
 }
 
-std::wstring expand_portable_form(std::wstring_view path, const well_known_folders_t& folders) {
-  for (int index = 0; index < 4; ++index) {
-    const std::wstring_view prefix = prefix_of(index);
-    const std::wstring& folder = folder_of(folders, index);
-    if (!folder.empty() && path.substr(0, prefix.size()) == prefix)
-      return folder + std::wstring(path.substr(prefix.size()));
-  }
-  return std::wstring(path);
-}
-
 }  // namespace templates

@@ -55,9 +55,4 @@ std::wstring portable_form(std::wstring_view path, const well_known_folders_t& f
 // The same for UTF-8 text.
 std::string portable_form_utf8(std::string_view path, const well_known_folders_t& folders);
 
-// The way back: a path that begins with one of the four prefixes gets the
-// folder in its place (an empty folder leaves the path as it is); any other
-// path is returned unchanged.
-std::wstring expand_portable_form(std::wstring_view path, const well_known_folders_t& folders);
-
 }  // namespace templates

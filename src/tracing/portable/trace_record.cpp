@@ -6,12 +6,22 @@
 
 namespace tracecore {
 
+std::size_t recorded_payload_size(std::string_view utf8_payload) noexcept {
+  if (utf8_payload.size() <= kMaxRecordPayload)
+    return utf8_payload.size();
+  // Back off over continuation bytes (10xxxxxx) to the start of the character
+  // that would be cut.
+  std::size_t length = kMaxRecordPayload;
+  while (length > 0 && (static_cast<unsigned char>(utf8_payload[length]) & 0xC0) == 0x80)
+    --length;
+  return length;
+}
+
 std::size_t encode_record(std::uint32_t thread_id,
                           char type,
                           std::string_view utf8_payload,
                           std::uint8_t* out) {
-  const std::size_t length =
-      utf8_payload.size() > kMaxRecordPayload ? kMaxRecordPayload : utf8_payload.size();
+  const std::size_t length = recorded_payload_size(utf8_payload);
   out[0] = static_cast<std::uint8_t>(thread_id);
   out[1] = static_cast<std::uint8_t>(thread_id >> 8);
   out[2] = static_cast<std::uint8_t>(thread_id >> 16);

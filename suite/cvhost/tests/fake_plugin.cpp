@@ -179,13 +179,10 @@ class CFakePages final : public ICVHCPages,
   HRESULT STDMETHODCALLTYPE AddPages(IUnknown* unknown_site) override {
     if (unknown_site == nullptr)
       return E_POINTER;
-    ICVHCPageSite* site = nullptr;
-    HRESULT hr = unknown_site->QueryInterface(IID_ICVHCPageSite, reinterpret_cast<void**>(&site));
-    if (FAILED(hr))
-      return hr;
+    auto* const site = static_cast<ICVHCPageSite*>(unknown_site);
     VARIANT kind;
     ::VariantInit(&kind);
-    hr = site->GetProperty(kHostPropertyKind, &kind);
+    HRESULT hr = site->GetProperty(kHostPropertyKind, &kind);
     if (SUCCEEDED(hr)) {
       const std::wstring host = kind.vt == VT_BSTR && kind.bstrVal ? kind.bstrVal : L"";
       if (host == L"UserConsole") {
@@ -198,7 +195,6 @@ class CFakePages final : public ICVHCPages,
       }
     }
     ::VariantClear(&kind);
-    site->Release();
     return result(hr);
   }
 

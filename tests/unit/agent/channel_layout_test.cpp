@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agent/portable/channel_layout.h"
+#include "suite/agent/request_decoder.h"
 
 namespace agent {
 namespace {

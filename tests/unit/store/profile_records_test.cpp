@@ -164,13 +164,17 @@ TEST(ProfileRecords, ListElementsStartFromTheDefaults) {
   EXPECT_EQ(list[1], expected);
 }
 
-TEST(ProfileRecords, AnEmptyListWritesNothing) {
+TEST(ProfileRecords, AnEmptyListWritesAnArrayWithoutSections) {
   CInMemStorage s;
   ASSERT_TRUE(StoreProfiles({record(1, 1)}, s));
   ASSERT_TRUE(StoreProfiles({}, s));
-  EXPECT_TRUE(s.root().empty());
+  CMemoryObjectEx block;
+  ASSERT_NE(named::Save(s, block), 0u);
+  const image_text expected = image_text().raw({0x01, 0x04}).field("cvprofiles_t", {0x03, 0x00});
+  EXPECT_EQ(hex(storetest::bytes_of(block)), hex(expected.bytes));
+  // It reads back as no record at all.
   cvprofiles_t list;
-  EXPECT_FALSE(LoadProfiles(s, nullptr, list));
+  EXPECT_FALSE(LoadProfilesImage(block.data(), block.size(), list));
   EXPECT_TRUE(list.empty());
 }
 

@@ -97,20 +97,6 @@ TEST(FolderPaths, PortableForm) {
             "kvi::\xc3\xb6l.cvm");
 }
 
-TEST(FolderPaths, PortableFormBack) {
-  const text_case_t cases[] = {
-      {L"kvi::bank.cvm", L"C:\\Users\\Ann\\AppData\\Roaming\\Corvantis\\KVX\\Templates\\bank.cvm"},
-      {L"kvx::l\\m.cvm", L"C:\\Users\\Ann\\AppData\\Roaming\\Corvantis\\KVX\\l\\m.cvm"},
-      {L"usr::a.cvm", L"C:\\Users\\Ann\\AppData\\Local\\Corvantis\\KVX\\a.cvm"},
-      {L"dbg::d.cvm", L"C:\\Program Files\\corvantis\\bin\\templates\\d.cvm"},
-      {L"d:\\other\\site.cvm", L"d:\\other\\site.cvm"},
-      {L"KVI::x.cvm", L"KVI::x.cvm"},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(expand_portable_form(c.in, kFolders), c.out) << c.in;
-  EXPECT_EQ(expand_portable_form(L"kvi::x.cvm", well_known_folders_t{}), L"kvi::x.cvm");
-}
-
 TEST(FolderList, ForeignFolderPaths) {
   struct case_t {
     bool personal;

@@ -38,7 +38,7 @@ struct TraceBuilder {
 
   TraceBuilder& add(std::uint32_t thread, char type, std::string_view text = {}) {
     const std::size_t at = bytes.size();
-    bytes.resize(at + tracecore::encoded_record_size(text.size()));
+    bytes.resize(at + tracecore::encoded_record_size(text));
     tracecore::encode_record(thread, type, text, bytes.data() + at);
     return *this;
   }
