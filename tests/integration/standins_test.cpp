@@ -16,6 +16,7 @@
 #include "suite/include/suite_api.h"
 #include "support/registry.h"
 #include "support/unique_any.h"
+#include "tests/support/win_test_helpers.h"
 
 namespace {
 
@@ -315,10 +316,8 @@ TEST_F(FingerprintStandIn, SecretExistsWhenTheUsersStoreFileDoes) {
 class BrandingLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t path[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const auto dll = std::filesystem::path(path).replace_filename(L"CVBrand.dll");
-    m_dll.reset(::LoadLibraryExW(dll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    m_dll.reset(::LoadLibraryExW(testsupport::program_file(L"CVBrand.dll").c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(m_dll) << ::GetLastError();
   }
   std::wstring load(UINT id) {

@@ -116,6 +116,8 @@ TEST_F(TracerTest, ProcessFileIsTruncatedSharedFileAppendedWithAReopenRecord) {
                      "t 03/08/26", "T 10:00:00.000", "> main", "U second"}));
 }
 
+// A file that can't be opened drops the records, and no tracer of the process
+// tries again; fresh process flags do.
 TEST_F(TracerTest, FailedOpenDropsRecordsAndIsNotRetried) {
   const std::wstring missing = m_folder + L"\\missing";
   set_string(L"TracePath", missing);
@@ -131,25 +133,24 @@ TEST_F(TracerTest, FailedOpenDropsRecordsAndIsNotRetried) {
   }
   realtracer_t(env()).text("same process flags");
   EXPECT_FALSE(std::filesystem::exists(file));
-
   tracecore::process_flags_t fresh;
   realtracer_t(env(fresh)).text("fresh flags");
   EXPECT_EQ(summary(decode(file).entries, false), (strings{"> main", "U fresh flags"}));
-}
 
-TEST_F(TracerTest, LockedFileIsNotWritten) {
-  const std::wstring file = m_folder + L"\\locked.trc3";
-  set_string(L"FileName", file);
+  // The shared file while another writer holds it without sharing.
+  const std::wstring locked = m_folder + L"\\locked.trc3";
+  set_string(L"FileName", locked);
   set_dword(L"NewFileAlways", 0);
-  realtracer_t tracer(env());
-  const HANDLE lock = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  tracecore::process_flags_t other;
+  realtracer_t tracer(env(other));
+  const HANDLE lock = ::CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(lock, INVALID_HANDLE_VALUE);
   tracer.text("dropped");
   ::CloseHandle(lock);
   tracer.text("not retried");
-  EXPECT_TRUE(m_flags.file_open_failed);
-  EXPECT_EQ(std::filesystem::file_size(file), 0u);
+  EXPECT_TRUE(other.file_open_failed);
+  EXPECT_EQ(std::filesystem::file_size(locked), 0u);
 }
 
 // Captures what the line output would show and the colours it sets.

@@ -1,7 +1,8 @@
 // What the tracer writes: lazy entry records, per-thread stacks, time stamps
 // and the texts of messages and errors, read back from the trace file.
-#include <barrier>
+#include <condition_variable>
 #include <cstdarg>
+#include <mutex>
 #include <thread>
 
 #include "tracer_test_support.h"
@@ -19,6 +20,28 @@ void format(realtracer_t& tracer, const char* format, ...) {
   tracer.vformat(format, args);
   va_end(args);
 }
+
+// Two threads meet here between their steps. (Not std::barrier: with this
+// toolchain's atomic waits, a wake-up can be missed and the test hang.)
+class meeting_t {
+ public:
+  void meet() {
+    std::unique_lock lock(m_mutex);
+    const int round = m_round;
+    if (++m_arrived == 2) {
+      m_arrived = 0;
+      ++m_round;
+      m_met.notify_all();
+    } else {
+      m_met.wait(lock, [&] { return m_round != round; });
+    }
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_met;
+  int m_arrived = 0, m_round = 0;
+};
 
 TEST_F(TracerTest, EntryRecordsAreWrittenOnlyForScopesThatTrace) {
   {
@@ -79,15 +102,15 @@ TEST_F(TracerTest, ThreadsKeepTheirOwnStacks) {
   {
     realtracer_t tracer(env());
     // Both threads pass each step together, so their scopes stay open side by side.
-    std::barrier step(2);
+    meeting_t step;
     std::thread a([&] {
       a_id = ::GetCurrentThreadId();
       tracer.enter("A::Run");
-      step.arrive_and_wait();
+      step.meet();
       tracer.text("a1");
-      step.arrive_and_wait();
+      step.meet();
       tracer.enter("A::Sub");
-      step.arrive_and_wait();
+      step.meet();
       tracer.text("a2");
       tracer.leave();
       tracer.leave();
@@ -95,11 +118,11 @@ TEST_F(TracerTest, ThreadsKeepTheirOwnStacks) {
     std::thread b([&] {
       b_id = ::GetCurrentThreadId();
       tracer.enter("B::Run");
-      step.arrive_and_wait();
+      step.meet();
       tracer.text("b1");
-      step.arrive_and_wait();
+      step.meet();
       tracer.leave();
-      step.arrive_and_wait();
+      step.meet();
       tracer.text("b2");
     });
     a.join();
