@@ -112,4 +112,46 @@ class scratch_folder_t {
   std::wstring m_path;
 };
 
+// Points the suite's component folder ("BinDir" of HKLM
+// SOFTWARE\Corvantis\Applications\KVX) at a folder for its scope, then puts back
+// what was there. Tests that use it hold the "hklm" lock.
+class scoped_component_folder_t {
+ public:
+  explicit scoped_component_folder_t(const std::wstring& folder) {
+    ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key,
+                      &m_disposition);
+    DWORD size = 0;
+    if (::RegQueryValueExW(m_key, L"BinDir", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+      m_old.resize(size / sizeof(wchar_t) + 1);
+      ::RegQueryValueExW(m_key, L"BinDir", nullptr, nullptr, reinterpret_cast<BYTE*>(m_old.data()),
+                         &size);
+      m_had_value = true;
+    }
+    write(folder);
+  }
+  ~scoped_component_folder_t() {
+    if (m_had_value)
+      write(m_old.c_str());
+    else
+      ::RegDeleteValueW(m_key, L"BinDir");
+    ::RegCloseKey(m_key);
+    if (m_disposition == REG_CREATED_NEW_KEY)
+      ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+  }
+  scoped_component_folder_t(const scoped_component_folder_t&) = delete;
+  scoped_component_folder_t& operator=(const scoped_component_folder_t&) = delete;
+
+ private:
+  static constexpr wchar_t kKey[] = L"SOFTWARE\\Corvantis\\Applications\\KVX";
+  void write(const std::wstring& value) {
+    ::RegSetValueExW(m_key, L"BinDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  }
+
+  HKEY m_key = nullptr;
+  DWORD m_disposition = 0;
+  bool m_had_value = false;
+  std::wstring m_old;
+};
+
 }  // namespace testsupport

@@ -178,6 +178,27 @@ TEST_F(AgentLink, SendRequestArrivesWithItsTextPayloadAndAccessLists) {
   EXPECT_EQ(notices(), std::vector<std::string>{});
 }
 
+TEST_F(AgentLink, APayloadMappingTheAgentKeepsOpenIsUsedAgain) {
+  agent_process_t agent({L"--keep-payload"});
+  ASSERT_TRUE(agent.ready());
+  HWND window = FindAgentWindow();
+  EXPECT_EQ(send_to_agent("first", "a longer first payload", window, 0xC0FE).result, S_OK);
+  ASSERT_TRUE(agent.sync());
+  // The agent still holds the first mapping: a later payload that fits goes
+  // through it, one that does not is refused before anything is written.
+  const send_result_t again = send_to_agent("second", "short", window, 0xC0FE);
+  EXPECT_TRUE(again.attempted);
+  EXPECT_EQ(again.result, S_OK);
+  ASSERT_TRUE(agent.sync());
+  EXPECT_EQ(field(agent.log_lines("request ").at(1), "payload"), hex(bytes_of("short")));
+  const send_result_t larger = send_to_agent("third", std::string(70000, 'x'), window, 0xC0FE);
+  EXPECT_FALSE(larger.attempted);
+  EXPECT_TRUE(FAILED(larger.result));
+  const auto lines = notices();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.front().find("MapViewOfFile"), std::string::npos) << lines.front();
+}
+
 TEST_F(AgentLink, StalledAgentCostsTheCallerItsBoundOnly) {
   agent_process_t agent({L"--stall-ms", L"600000"});
   ASSERT_TRUE(agent.ready());

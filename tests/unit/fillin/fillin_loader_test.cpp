@@ -20,6 +20,7 @@
 #include "templates/template_folders.h"
 #include "templates/template_loader.h"
 #include "tests/support/traced_test_main.h"
+#include "tests/support/win_test_helpers.h"
 #include "tests/unit/fillin/fillin_test_support.h"
 
 namespace fillin {
@@ -197,25 +198,7 @@ TEST(FillinLoader, OddAnswersAreRefused) {
 TEST(FillinLoader, TheProcessLoadsEachLibraryOnceFromTheComponentFolder) {
   const std::wstring folder = beside_program(L"components\\");
   ::CreateDirectoryW(folder.c_str(), nullptr);
-  const wchar_t* key_path = L"SOFTWARE\\Corvantis\\Applications\\KVX";
-  HKEY key = nullptr;
-  DWORD disposition = 0;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, &disposition),
-            ERROR_SUCCESS);
-  const std::optional<std::wstring> old = support::try_get_string(key, L"BinDir");
-  ::RegSetValueExW(key, L"BinDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                   static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
-  const support::scope_exit cleanup([&] {
-    if (old)
-      ::RegSetValueExW(key, L"BinDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(old->c_str()),
-                       static_cast<DWORD>((old->size() + 1) * sizeof(wchar_t)));
-    else
-      ::RegDeleteValueW(key, L"BinDir");
-    ::RegCloseKey(key);
-    if (disposition == REG_CREATED_NEW_KEY)
-      ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, key_path);
-  });
+  const testsupport::scoped_component_folder_t component_folder(folder);
 
   const struct {
     const wchar_t* file;

@@ -171,14 +171,52 @@ TEST_F(ProtectedStorageOverStandIn, FailedResultsAreRaisedWithTheirCode) {
   m_ps.term(h);  // swallowed
 }
 
-TEST(ProtectedStorageLoader, TheProcessLibraryComesFromTheComponentFolder) {
-  const std::wstring expected = templates::component_path(L"CvoPS.dll");
-  try {
-    EXPECT_EQ(pstore::protected_storage().path(), expected);
-    EXPECT_EQ(&pstore::protected_storage(), &pstore::protected_storage());
-  } catch (const errors::fileload_lasterror& e) {
-    EXPECT_NE(std::string(e.what()).find(templates::wide_to_utf8(expected)), std::string::npos);
+TEST_F(ProtectedStorageOverStandIn, AFaultInsideTermIsContained) {
+  const handle_t h = m_ps.init();
+  {
+    pstest::fault_scratch faults;
+    faults.crash(L"CVOPSTerm");
+    m_ps.term(h);  // an access violation inside the library
   }
+  // The process lives on and so does the library.
+  const handle_t next = m_ps.init();
+  m_ps.save(next, L"after the fault");
+  EXPECT_EQ(m_ps.query(next, nullptr).view(), L"after the fault");
+  m_ps.term(next);
+}
+
+TEST_F(ProtectedStorageOverStandIn, ReferenceValuesResolveThroughTheSession) {
+  const handle_t h = m_ps.init();
+  ASSERT_EQ(extra<CVOPSSetReference_fn>("CVOPSSetReference")(h, L"pw 7", L"s3cret!"), S_OK);
+  pstore::CProtectedStorageResolver resolver(m_ps, h);
+  EXPECT_EQ(serialization::ResolveValue(L"550-08-60 pw 7", resolver).view(), L"s3cret!");
+  EXPECT_EQ(serialization::ResolveValue(L"550-08-60 ", resolver).view(), L"550-08-60 ");
+  EXPECT_EQ(serialization::ResolveValue(L"plain value", resolver).view(), L"plain value");
+  EXPECT_THROW(serialization::ResolveValue(L"550-08-60 unknown", resolver), support::hresult_error);
+  m_ps.term(h);
+}
+
+// The process's library comes from the component folder ("BinDir" of
+// Applications\KVX); a library missing there is looked for again on the next
+// use, and a loaded one is kept.
+TEST(ProtectedStorageLoader, TheProcessLibraryComesFromTheComponentFolder) {
+  const std::wstring folder = testsupport::program_file(L"pstore-components\\");
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const testsupport::scoped_component_folder_t component_folder(folder);
+  const std::wstring copy = folder + L"CvoPS.dll";
+  ASSERT_EQ(templates::component_path(L"CvoPS.dll"), copy);
+  ::DeleteFileW(copy.c_str());
+  try {
+    pstore::protected_storage();
+    ADD_FAILURE() << "loaded without the file";
+  } catch (const errors::fileload_lasterror& e) {
+    EXPECT_NE(std::string(e.what()).find(templates::wide_to_utf8(copy)), std::string::npos);
+  }
+  ASSERT_TRUE(::CopyFileW(testsupport::program_file(L"CvoPS.dll").c_str(), copy.c_str(), FALSE));
+  const CProtectedStorage& loaded = pstore::protected_storage();
+  EXPECT_EQ(loaded.path(), copy);
+  EXPECT_EQ(&pstore::protected_storage(), &loaded);
+  EXPECT_EQ(loaded.module(), ::GetModuleHandleW(copy.c_str()));
 }
 
 }  // namespace

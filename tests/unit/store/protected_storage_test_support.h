@@ -47,13 +47,17 @@ class fault_scratch {
       ::RegDeleteKeyValueW(HKEY_CURRENT_USER, key().c_str(), name.c_str());
   }
   void fail(const std::wstring& entry_point, HRESULT hr) {
-    m_names.push_back(L"Fail_" + entry_point);
-    testsupport::set_reg_dword(HKEY_CURRENT_USER, key(), m_names.back().c_str(),
-                               static_cast<DWORD>(hr));
+    set(L"Fail_" + entry_point, static_cast<DWORD>(hr));
   }
+  // The entry point raises an access violation.
+  void crash(const std::wstring& entry_point) { set(L"Crash_" + entry_point, 1); }
 
  private:
   static std::wstring key() { return std::wstring(CV_STANDIN_FAULT_KEY) + L"\\CvoPS"; }
+  void set(const std::wstring& name, DWORD value) {
+    m_names.push_back(name);
+    testsupport::set_reg_dword(HKEY_CURRENT_USER, key(), name.c_str(), value);
+  }
   std::vector<std::wstring> m_names;
 };
 

@@ -157,6 +157,26 @@ TEST(TraceRecords, RoundTripPayloadsOfEveryShape) {
   EXPECT_EQ(file.entries.back().offset, offset);
 }
 
+TEST(TraceRecords, OverlongPayloadsAreCutBetweenCharacters) {
+  // Two-, three- and four-byte characters whose run crosses the 65,535-byte
+  // limit at every offset inside a character.
+  for (const std::string unit : {"\xC3\xA9", "\xE4\xB8\x96", "\xF0\x9F\x98\x80"}) {
+    for (std::size_t lead = 0; lead < unit.size(); ++lead) {
+      std::string text(lead, 'a');
+      while (text.size() < tracecore::kMaxRecordPayload + 8)
+        text += unit;
+      const TraceFile file = decode_trace(trace_file({{3, 'U', text}, {3, 'U', "after"}}), false);
+      ASSERT_FALSE(file.failure) << file.failure->message();
+      ASSERT_EQ(file.entries.size(), 2u);
+      const std::string& kept = file.entries[0].text;
+      EXPECT_GT(kept.size(), tracecore::kMaxRecordPayload - unit.size());
+      EXPECT_LE(kept.size(), tracecore::kMaxRecordPayload);
+      EXPECT_EQ(kept, text.substr(0, kept.size()));
+      EXPECT_EQ(file.entries[1].text, "after");
+    }
+  }
+}
+
 TEST(TraceRecords, TracksCallsPerThreadAndSharedClock) {
   const auto data = trace_file({{1, '>', "Outer"},
                                 {2, '>', "Worker"},
