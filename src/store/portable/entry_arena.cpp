@@ -29,7 +29,7 @@ std::atomic<bool> g_cache_gone{false};
 
 class chunk_cache {
  public:
-  static constexpr std::size_t kMaxChunks = 256;  // 16 MB
+  static constexpr std::size_t kMaxChunks = 16;  // 1 MB
 
   chunk_cache() = default;
   chunk_cache(const chunk_cache&) = delete;
@@ -44,6 +44,11 @@ class chunk_cache {
   void* take() noexcept {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_count > 0 ? m_chunks[--m_count] : nullptr;
+  }
+  void clear() noexcept {
+    std::lock_guard<std::mutex> guard(m_lock);
+    while (m_count > 0)
+      ::operator delete(m_chunks[--m_count]);
   }
   bool keep(void* chunk) noexcept {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -65,6 +70,11 @@ chunk_cache& cache() {
 }
 
 }  // namespace
+
+void arena_chunk::clear_cache() noexcept {
+  if (!g_cache_gone.load())
+    cache().clear();
+}
 
 arena_chunk* arena_chunk::open() {
   void* memory = g_cache_gone.load() ? nullptr : cache().take();

@@ -14,7 +14,7 @@
 // Every entry's destructor wipes what it held before its chunk is reused or
 // freed, as it would before a heap block went back.
 //
-// Chunks whose entries have all gone are kept (up to 16 MB) for the next
+// Chunks whose entries have all gone are kept (up to 1 MB) for the next
 // loads: the heap hands large freed areas back to the system, and taking them
 // fresh again costs a page fault per 4 KB, more than reading the image.
 #pragma once
@@ -38,6 +38,8 @@ class arena_chunk {
 
   // A fresh chunk, held open by its creator. Throws std::bad_alloc.
   static arena_chunk* open();
+  // Gives the retired chunks kept for later loads back to the heap.
+  static void clear_cache() noexcept;
 
   // Room for size bytes at that alignment (a power of two), or null when full.
   void* carve(std::size_t size, std::size_t alignment) noexcept {

@@ -681,6 +681,13 @@ bool WriteImage(const CInMemStorage& storage, std::uint8_t* out, std::size_t siz
 }
 
 std::size_t Load(const std::uint8_t* bytes, std::size_t size, CInMemStorage& storage) noexcept {
+  return Load(bytes, size, storage, load_placement_t::chunks);
+}
+
+std::size_t Load(const std::uint8_t* bytes,
+                 std::size_t size,
+                 CInMemStorage& storage,
+                 load_placement_t placement) noexcept {
   if (bytes == nullptr || size <= kImageHeaderSize || read_u32le(bytes) != kImageMagic1 ||
       read_u32le(bytes + 4) != kImageMagic2 || bytes[8] > kImageVersion)
     return 0;
@@ -689,7 +696,8 @@ std::size_t Load(const std::uint8_t* bytes, std::size_t size, CInMemStorage& sto
     entry_arena arena;
     running_ptr cursor =
         running_ptr::for_reading(bytes + kImageHeaderSize, size - kImageHeaderSize);
-    const std::size_t consumed = root.read(cursor, 0, &arena);
+    const std::size_t consumed =
+        root.read(cursor, 0, placement == load_placement_t::chunks ? &arena : nullptr);
     if (consumed == 0)
       return 0;
     storage.root().swap(root);

@@ -352,6 +352,14 @@ std::uint32_t Save(const CInMemStorage& storage, memoryblock_T<Allocator>& block
 // storage is left as it was.
 std::size_t Load(const std::uint8_t* bytes, std::size_t size, CInMemStorage& storage) noexcept;
 
+// Where a load places the entries it makes: carved from shared chunks (what Load
+// does) or each in a heap block of its own. The benchmark compares the two.
+enum class load_placement_t { chunks, heap };
+std::size_t Load(const std::uint8_t* bytes,
+                 std::size_t size,
+                 CInMemStorage& storage,
+                 load_placement_t placement) noexcept;
+
 template <typename Allocator>
 std::size_t Load(const memoryblock_T<Allocator>& block, CInMemStorage& storage) noexcept {
   std::uint32_t size = 0;
