@@ -321,4 +321,29 @@ TEST_F(PluginHost, MissingPolicyLibraryWrongTypesAndReadOnlyCleanupList) {
   EXPECT_TRUE(traced("E AddCleanupLine -2147024891 " + utf8(m_folder) + "Cleanup.txt"));  // denied
 }
 
+TEST_F(PluginHost, NoCleanupListWithoutAnAbsoluteInstallationFolder) {
+  // Unregistering while standing in a folder of the test's own: no list may land
+  // there, nor below it, whatever "CorvantisPath" says.
+  wchar_t previous[MAX_PATH];
+  ::GetCurrentDirectoryW(MAX_PATH, previous);
+  ::SetCurrentDirectoryW(m_folder.c_str());
+  for (const wchar_t* path : {L"", L"relative\\folder", static_cast<const wchar_t*>(nullptr)}) {
+    if (path)
+      set_reg_string(HKEY_LOCAL_MACHINE, kCorvantis, L"CorvantisPath", path, KEY_WOW64_64KEY);
+    else if (auto key = support::try_open_key(HKEY_LOCAL_MACHINE, kCorvantis,
+                                              KEY_SET_VALUE | KEY_WOW64_64KEY))
+      ::RegDeleteValueW(key->get(), L"CorvantisPath");
+    ASSERT_EQ(regsvr32(L"").exit_code, 0u);
+    new_trace_lines();
+    EXPECT_EQ(regsvr32(L"/u").exit_code, 0u);
+    EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, plugin_key(L"UserConsole")));
+    EXPECT_TRUE(traced("U AddCleanupLine no installation folder (CorvantisPath '" +
+                       utf8(path ? path : L"") + "'): Cleanup.txt not written"));
+    EXPECT_EQ(::GetFileAttributesW((m_folder + L"Cleanup.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(::GetFileAttributesW((m_folder + L"relative\\folder\\Cleanup.txt").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+  }
+  ::SetCurrentDirectoryW(previous);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -25,6 +26,8 @@ HRESULT WINAPI fake_query(SETTINGS_QUERY_REQUEST* request) {
     throw support::hresult_error(E_ACCESSDENIED);
   if (name == L"throws_other")
     throw 42;
+  if (name == L"faults")  // a broken library
+    ::RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
   const auto it = g_values.find(name);
   if (it == g_values.end())
     return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -69,6 +72,11 @@ TEST(Settings, FailuresOfTheLibraryBecomeResults) {
   EXPECT_EQ(read_setting_string(kNoLibrary, L"name", text), E_NOTIMPL);
   EXPECT_EQ(read_setting_string(kApi, L"throws_hresult", text), E_ACCESSDENIED);
   EXPECT_EQ(read_setting_string(kApi, L"throws_other", text), E_UNEXPECTED);
+  testsupport::new_trace_lines();
+  EXPECT_EQ(read_setting_string(kApi, L"faults", text), E_UNEXPECTED);
+  const auto lines = testsupport::new_trace_lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "U main CvoSet.dll: fault 0xC0000005"),
+            lines.end());
   EXPECT_EQ(text, L"unchanged");
   EXPECT_EQ(write_setting(kNoLibrary, L"name", L"1"), E_NOTIMPL);
   EXPECT_EQ(write_setting(kApi, L"throws_other", L"1"), E_UNEXPECTED);
