@@ -76,9 +76,10 @@ class saved_provider_key {
                std::to_wstring(++s_count)) {
     const auto key = support::try_open_key(HKEY_LOCAL_MACHINE, m_path.c_str(), KEY_READ);
     m_existed = key.has_value();
-    if (m_existed)
+    if (m_existed) {
       EXPECT_EQ(::RegCopyTreeW(key->get(), nullptr, create(HKEY_CURRENT_USER, m_copy).get()),
                 ERROR_SUCCESS);
+    }
   }
   ~saved_provider_key() {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_path.c_str());
