@@ -33,18 +33,6 @@ bool is_user_writable(const std::wstring& name) {
   return false;
 }
 
-std::wstring expand(const std::wstring& text) {
-  const DWORD needed = ::ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
-  if (needed == 0)
-    return text;
-  std::wstring expanded(needed, L'\0');
-  const DWORD written = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(), needed);
-  if (written == 0 || written > needed)
-    return text;
-  expanded.resize(written - 1);
-  return expanded;
-}
-
 std::optional<std::wstring> read_setting(HKEY root, const wchar_t* path, const std::wstring& name) {
   const auto key = support::try_open_key(root, path, KEY_QUERY_VALUE);
   if (!key)
@@ -55,7 +43,7 @@ std::optional<std::wstring> read_setting(HKEY root, const wchar_t* path, const s
     return std::nullopt;
   auto text = support::try_get_string(key->get(), name.c_str());
   if (text && type == REG_EXPAND_SZ)
-    return expand(*text);
+    return support::expand_environment(*text);
   return text;
 }
 

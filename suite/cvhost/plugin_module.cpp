@@ -19,18 +19,6 @@ std::optional<CLSID> parse_clsid(const std::wstring& text) {
   return clsid;
 }
 
-std::wstring expand(const std::wstring& text) {
-  const DWORD needed = ::ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
-  if (needed == 0)
-    return text;
-  std::wstring result(needed, L'\0');
-  const DWORD written = ::ExpandEnvironmentStringsW(text.c_str(), result.data(), needed);
-  if (written == 0 || written > needed)
-    return text;
-  result.resize(written - 1);
-  return result;
-}
-
 // An export of the module as a function of the given type.
 template <typename F>
 F export_of(HMODULE module, const char* name) {
@@ -81,7 +69,7 @@ plugin_location_t find_plugin(const std::wstring& element) {
   if (!path || path->empty())
     throw host_error(kExitNotRegistered,
                      "the plug-in key " + class_where + " names no module (default value)");
-  location.module_path = expand(*path);
+  location.module_path = support::expand_environment(*path);
   return location;
 }
 
