@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/der_codec.h"
 #include "crypto/portable/der_check.h"
 #include "support/hresult.h"
 #include "tracing/trace.h"
@@ -9,7 +10,6 @@
 namespace crypto {
 namespace {
 
-constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 constexpr DWORD kProtectFlags = CRYPTPROTECT_UI_FORBIDDEN | CRYPTPROTECT_LOCAL_MACHINE;
 // Where the identifier of the protecting master key sits in a protected blob.
 constexpr DWORD kMasterKeyIdOffset = 24;
@@ -22,10 +22,12 @@ DWORD checked_size(std::size_t size) {
 }
 
 _auto_heap_mem<unsigned char> encode_object(LPCSTR type, const void* value) {
-  DWORD size = 0;
-  THROW_LAST_ERROR_IF(!::CryptEncodeObject(kEncoding, type, value, nullptr, &size));
-  _auto_heap_mem<unsigned char> der(size);
-  THROW_LAST_ERROR_IF(!::CryptEncodeObject(kEncoding, type, value, der.get(), &size));
+  _auto_heap_mem<unsigned char> der;
+  const DWORD size = der_encode(type, value, [&](DWORD needed) {
+    der.allocate(needed);
+    return der.get();
+  });
+  THROW_LAST_ERROR_IF(size == 0);
   der.shrink(size);
   return der;
 }
@@ -55,12 +57,11 @@ const Structure& decode_object(LPCSTR type,
                                const BYTE* der,
                                DWORD size,
                                _auto_heap_mem<unsigned char>& storage) {
-  DWORD needed = 0;
-  if (!::CryptDecodeObject(kEncoding, type, der, size, 0, nullptr, &needed) ||
-      needed < sizeof(Structure))
-    bad_data();
-  storage.allocate(needed);
-  if (!::CryptDecodeObject(kEncoding, type, der, size, 0, storage.get(), &needed))
+  const DWORD decoded = der_decode(type, der, size, [&](DWORD needed) {
+    storage.allocate(needed);
+    return storage.get();
+  });
+  if (decoded < sizeof(Structure))
     bad_data();
   return *reinterpret_cast<const Structure*>(storage.get());
 }

@@ -5,28 +5,23 @@
 #include <cstring>
 #include <new>
 
-#include "crypto/portable/der_check.h"
+#include "crypto/der_codec.h"
 #include "support/hresult.h"
 
 namespace serialization {
 
 namespace {
 
-// Size-then-fill use of CryptEncodeObject; empty on any failure.
+// The DER bytes of a structure; empty on any failure.
 CMemoryObjectEx encode_object(LPCSTR struct_type, const void* structure) noexcept {
   CMemoryObjectEx der;
   try {
-    DWORD size = 0;
-    if (!::CryptEncodeObject(kBlobEncodingType, struct_type, structure, nullptr, &size) ||
-        size == 0)
-      return der;
-    BYTE* out = der.allocate(size);
-    if (!::CryptEncodeObject(kBlobEncodingType, struct_type, structure, out, &size) || size == 0) {
+    const DWORD size = crypto::der_encode(struct_type, structure,
+                                          [&](DWORD needed) { return der.allocate(needed); });
+    if (size == 0)
       der.release();
-      return der;
-    }
-    if (size != der.size())
-      der.set(out, size);  // the second call may need less than it asked for
+    else if (size != der.size())
+      der.set(der.data(), size);
   } catch (...) {
     der.release();
   }
@@ -65,19 +60,10 @@ bool decode_object(LPCSTR struct_type,
                    const BYTE* der,
                    DWORD size,
                    CMemoryObjectEx& decoded) noexcept {
-  if (der == nullptr || size == 0)
-    return false;
-  // Bytes from outside (a restored backup) are checked before the system's
-  // decoder sees them: some decoders read past a truncated last element.
-  if (!crypto::is_single_der_element(der, size))
-    return false;
+  // Bytes from outside (a restored backup) get their framing checked there.
   try {
-    DWORD needed = 0;
-    if (!::CryptDecodeObject(kBlobEncodingType, struct_type, der, size, 0, nullptr, &needed) ||
-        needed == 0)
-      return false;
-    BYTE* out = decoded.allocate(needed);
-    return ::CryptDecodeObject(kBlobEncodingType, struct_type, der, size, 0, out, &needed) != FALSE;
+    return crypto::der_decode(struct_type, der, size,
+                              [&](DWORD needed) { return decoded.allocate(needed); }) != 0;
   } catch (...) {
     return false;
   }

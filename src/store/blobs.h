@@ -30,8 +30,6 @@
 
 namespace serialization {
 
-inline constexpr DWORD kBlobEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
 class CCVAnyBlob {
  public:
   CCVAnyBlob() noexcept = default;
