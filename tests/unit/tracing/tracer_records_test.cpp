@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "tracer_test_support.h"
 #include "tracing/portable/format_object.h"
@@ -132,6 +133,36 @@ TEST_F(TracerTest, ThreadsKeepTheirOwnStacks) {
   // B's stack emptied: it falls back to the default frame.
   EXPECT_EQ(records(false, b_id), (strings{"> B::Run", "U b1", "<", "> main", "U b2"}));
   EXPECT_EQ(records(false, ::GetCurrentThreadId()), strings{});
+}
+
+TEST_F(TracerTest, ThreadsTracingAtOnceKeepEveryRecordWhole) {
+  // Records of several sizes from four threads at once: none may be torn or
+  // interleaved with another, and each thread's stay in its order.
+  constexpr int kThreads = 4;
+  constexpr int kRecords = 150;
+  DWORD ids[kThreads] = {};
+  {
+    realtracer_t tracer(env());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        ids[t] = ::GetCurrentThreadId();
+        tracer.enter("Worker::Run");
+        for (int i = 0; i < kRecords; ++i)
+          tracer.text(("r" + std::to_string(i) + std::string(t * 120, 'x')).c_str());
+        tracer.leave();
+      });
+    }
+    for (std::thread& thread : threads)
+      thread.join();
+  }
+  for (int t = 0; t < kThreads; ++t) {
+    strings expected{"> Worker::Run"};
+    for (int i = 0; i < kRecords; ++i)
+      expected.push_back("U r" + std::to_string(i) + std::string(t * 120, 'x'));
+    expected.push_back("<");
+    EXPECT_EQ(records(false, ids[t]), expected) << "thread " << t;
+  }
 }
 
 TEST_F(TracerTest, TimeStampsOnlyWhenTheClockMoved) {
