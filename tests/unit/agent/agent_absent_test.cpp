@@ -64,5 +64,24 @@ TEST(AgentAbsent, NothingOrTooMuchToSendIsRefusedBeforeAnythingIsOpened) {
             }));
 }
 
+// Half an agent: its buffer without the events, then one event of two; each
+// missing piece is traced and the call fails with it.
+TEST(AgentAbsent, MissingChannelEventsAreTraced) {
+  testsupport::new_trace_lines();
+  const HANDLE buffer = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                             kChannelBufferSize, kNipcChannel.buffer);
+  const call_block_t block{::GetCurrentProcessId(), 0, 0x1234, 0xC100};
+  const HRESULT not_found = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(call_agent(kNipcChannel, block), not_found);
+  const HANDLE ack = ::CreateEventW(nullptr, FALSE, FALSE, kNipcChannel.ack_event);
+  EXPECT_EQ(call_agent(kNipcChannel, block), not_found);
+  EXPECT_EQ(notices(), (std::vector<std::string>{
+                           "E channel_session_t::open -2147024894 no AckEvent",
+                           "E channel_session_t::open -2147024894 no ReadyEvent",
+                       }));
+  ::CloseHandle(ack);
+  ::CloseHandle(buffer);
+}
+
 }  // namespace
 }  // namespace agent
