@@ -1,11 +1,20 @@
 // Helpers of the Windows test programs: the program's own folder, other programs
-// run with their output collected, registry values written, scratch folders.
+// run with their output collected, registry values, keys and environment
+// variables of a test's own, fault values of the stand-ins, scratch folders and
+// files.
 #pragma once
 
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "suite/include/suite_api.h"
 
 namespace testsupport {
 
@@ -15,6 +24,14 @@ inline std::wstring program_file(const std::wstring& file) {
   wchar_t path[MAX_PATH];
   const std::wstring folder(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
   return folder.substr(0, folder.find_last_of(L'\\') + 1) + file;
+}
+
+// Creates a file with the given bytes; false when it cannot be written.
+inline bool write_file(const std::wstring& path, std::string_view bytes) {
+  std::ofstream out(std::filesystem::path(path), std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
 }
 
 struct program_run_t {
@@ -87,6 +104,81 @@ inline LSTATUS set_reg_string(HKEY root,
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)), view);
 }
 
+// A key of the test's own, HKCU\Software\CVTests\<name>_<pid>_<n>, removed with
+// everything below it at the end of its scope.
+class scratch_key_t {
+ public:
+  explicit scratch_key_t(const std::wstring& name) {
+    static int count = 0;
+    m_path = L"Software\\CVTests\\" + name + L"_" + std::to_wstring(::GetCurrentProcessId()) +
+             L"_" + std::to_wstring(++count);
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &m_key, nullptr);
+  }
+  ~scratch_key_t() {
+    ::RegCloseKey(m_key);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\CVTests");  // only when nothing else is left
+  }
+  scratch_key_t(const scratch_key_t&) = delete;
+  scratch_key_t& operator=(const scratch_key_t&) = delete;
+  HKEY get() const { return m_key; }
+
+ private:
+  std::wstring m_path;
+  HKEY m_key = nullptr;
+};
+
+// An environment variable of this process (and of the processes it starts)
+// for the life of the object; set() changes it again (null removes it).
+class scoped_environment_t {
+ public:
+  scoped_environment_t(const wchar_t* name, const std::wstring& value) : m_name(name) {
+    wchar_t old[4096];
+    const DWORD length = ::GetEnvironmentVariableW(name, old, 4096);
+    if (length > 0 && length < 4096)
+      m_old = std::wstring(old, length);
+    set(value.c_str());
+  }
+  ~scoped_environment_t() { set(m_old ? m_old->c_str() : nullptr); }
+  scoped_environment_t(const scoped_environment_t&) = delete;
+  scoped_environment_t& operator=(const scoped_environment_t&) = delete;
+  void set(const wchar_t* value) { ::SetEnvironmentVariableW(m_name.c_str(), value); }
+
+ private:
+  std::wstring m_name;
+  std::optional<std::wstring> m_old;
+};
+
+// Fault values of a stand-in under HKCU\Software\CorvantisStandIns\<library>;
+// each one set is removed again. Test programs that set them hold the lock of
+// that stand-in.
+class standin_faults_t {
+ public:
+  explicit standin_faults_t(const std::wstring& library)
+      : m_key(std::wstring(CV_STANDIN_FAULT_KEY) + L"\\" + library) {}
+  ~standin_faults_t() {
+    for (const auto& name : m_names)
+      ::RegDeleteKeyValueW(HKEY_CURRENT_USER, m_key.c_str(), name.c_str());
+  }
+  standin_faults_t(const standin_faults_t&) = delete;
+  standin_faults_t& operator=(const standin_faults_t&) = delete;
+  // The entry point returns hr.
+  void fail(const std::wstring& entry_point, HRESULT hr) {
+    set(L"Fail_" + entry_point, static_cast<DWORD>(hr));
+  }
+  // The entry point raises an access violation.
+  void crash(const std::wstring& entry_point) { set(L"Crash_" + entry_point, 1); }
+
+ private:
+  void set(const std::wstring& name, DWORD value) {
+    m_names.push_back(name);
+    set_reg_dword(HKEY_CURRENT_USER, m_key, name.c_str(), value);
+  }
+  std::wstring m_key;
+  std::vector<std::wstring> m_names;
+};
+
 // A new folder under the temporary folder, removed with all it holds at the end
 // of its scope.
 class scratch_folder_t {
@@ -97,6 +189,8 @@ class scratch_folder_t {
     ::GetTempPathW(MAX_PATH, temp);
     m_path = temp + (L"cvtest_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
                      std::to_wstring(++count) + L"\\");
+    std::error_code ignored;  // what a crashed program of the same id left there goes first
+    std::filesystem::remove_all(m_path, ignored);
     std::filesystem::create_directories(m_path);
   }
   ~scratch_folder_t() {
@@ -107,6 +201,15 @@ class scratch_folder_t {
   scratch_folder_t& operator=(const scratch_folder_t&) = delete;
   // With a trailing backslash.
   const std::wstring& path() const { return m_path; }
+  // The names of the files (not folders) directly in it, sorted.
+  std::vector<std::wstring> files() const {
+    std::vector<std::wstring> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_path))
+      if (entry.is_regular_file())
+        names.push_back(entry.path().filename().wstring());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
  private:
   std::wstring m_path;

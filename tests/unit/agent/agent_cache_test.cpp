@@ -63,7 +63,7 @@ class AgentCache : public ::testing::Test {
     return {L"--local-folder", m_own, L"--folder", m_alien};
   }
 
-  testsupport::scratch_folder m_own_folder, m_alien_folder;
+  testsupport::scratch_folder_t m_own_folder, m_alien_folder;
   const std::wstring& m_own = m_own_folder.path();
   const std::wstring& m_alien = m_alien_folder.path();
 };

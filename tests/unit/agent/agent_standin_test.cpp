@@ -62,7 +62,7 @@ TEST(AgentStandIn, SavedLogonGoesToTheSharedStorageThenIsBroadcast) {
   broadcast_listener_t listener;
   ASSERT_NE(listener.window, nullptr);
 
-  std::wstring command = L"\"" + testsupport::beside_program(L"CVAgent.exe") +
+  std::wstring command = L"\"" + testsupport::program_file(L"CVAgent.exe") +
                          L"\" --save-logon {6B1D0C52-1111-4D2A-9A77-0E0F5A1B2C3D} "
                          L"--profile Work --profile-index 2 --item \"User=alice\" "
                          L"--item \"Password=s3cret \u00e9\"";
@@ -81,7 +81,7 @@ TEST(AgentStandIn, SavedLogonGoesToTheSharedStorageThenIsBroadcast) {
   ::CloseHandle(process.hProcess);
 
   // The dashboard's side: the slot without a request identifier.
-  const pstore::CProtectedStorage ps(testsupport::beside_program(L"CvoPS.dll"));
+  const pstore::CProtectedStorage ps(testsupport::program_file(L"CvoPS.dll"));
   const pstore::handle_t h = ps.init();
   const pstore::shared_profile_t shared = ps.read_shared_profile(h);
   ps.term(h);

@@ -43,7 +43,7 @@ agent_process_t::agent_process_t(const std::vector<std::wstring>& arguments) {
   const std::wstring ready_name = unique_name(L"cvagent_ready");
   HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str());
 
-  std::vector<std::wstring> line = {testsupport::beside_program(L"CVAgent.exe"), L"--log", m_log,
+  std::vector<std::wstring> line = {testsupport::program_file(L"CVAgent.exe"), L"--log", m_log,
                                     L"--ready-event", ready_name};
   line.insert(line.end(), arguments.begin(), arguments.end());
   std::wstring command = agent::quoted_command_line(line);

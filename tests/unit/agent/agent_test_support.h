@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/support/scratch_files.h"
 #include "tests/support/traced_test_main.h"
+#include "tests/support/win_test_helpers.h"
 
 namespace agenttest {
 

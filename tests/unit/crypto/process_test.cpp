@@ -17,7 +17,6 @@
 #include "crypto/crypt_context.h"
 #include "crypto/obfuscated_text.h"
 #include "support/registry.h"
-#include "support/unique_any.h"
 #include "tests/support/win_test_helpers.h"
 
 namespace crypto {
@@ -70,37 +69,27 @@ void wait_for_a_later_creation_second() {
 // back exactly as it was when destroyed.
 class saved_provider_key {
  public:
-  explicit saved_provider_key(const std::wstring& name)
-      : m_path(kProviders + name),
-        m_copy(L"Software\\CVTests\\provider_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-               std::to_wstring(++s_count)) {
+  explicit saved_provider_key(const std::wstring& name) : m_path(kProviders + name) {
     const auto key = support::try_open_key(HKEY_LOCAL_MACHINE, m_path.c_str(), KEY_READ);
     m_existed = key.has_value();
     if (m_existed) {
-      EXPECT_EQ(::RegCopyTreeW(key->get(), nullptr, create(HKEY_CURRENT_USER, m_copy).get()),
-                ERROR_SUCCESS);
+      EXPECT_EQ(::RegCopyTreeW(key->get(), nullptr, m_copy.get()), ERROR_SUCCESS);
     }
   }
   ~saved_provider_key() {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_path.c_str());
-    if (m_existed) {
-      const auto copy = support::try_open_key(HKEY_CURRENT_USER, m_copy.c_str(), KEY_READ);
-      ::RegCopyTreeW(copy->get(), nullptr, create(HKEY_LOCAL_MACHINE, m_path).get());
+    HKEY key = nullptr;
+    if (m_existed && ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, nullptr, 0,
+                                       KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+      ::RegCopyTreeW(m_copy.get(), nullptr, key);
+      ::RegCloseKey(key);
     }
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_copy.c_str());
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\CVTests");  // only when nothing else is left
   }
   bool existed() const { return m_existed; }
 
  private:
-  static support::unique_hkey create(HKEY root, const std::wstring& path) {
-    HKEY key = nullptr;
-    ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    return support::unique_hkey(key);
-  }
-
-  static inline int s_count = 0;
-  std::wstring m_path, m_copy;
+  std::wstring m_path;
+  const testsupport::scratch_key_t m_copy{L"provider"};
   bool m_existed = false;
 };
 
@@ -167,7 +156,7 @@ TEST(ProviderRegistry, MissingProviderIsRepairedByReregisteringFullProviders) {
   const std::wstring fake_aes = scratch.path() + L"fake_provider_aes.dll";
   const std::wstring log = scratch.path() + L"fake_provider.log";
   ASSERT_TRUE(::CopyFileW(fake.c_str(), fake_aes.c_str(), FALSE));
-  ::SetEnvironmentVariableW(L"CV_FAKE_PROVIDER_LOG", log.c_str());
+  const testsupport::scoped_environment_t log_variable(L"CV_FAKE_PROVIDER_LOG", log);
 
   const saved_provider_key enhanced(kEnhanced);
   ASSERT_TRUE(enhanced.existed());
@@ -200,7 +189,6 @@ TEST(ProviderRegistry, MissingProviderIsRepairedByReregisteringFullProviders) {
     EXPECT_TRUE(support::try_open_key(HKEY_LOCAL_MACHINE,
                                       (kProviders + std::wstring(kEnhanced)).c_str(), KEY_READ));
   }
-  ::SetEnvironmentVariableW(L"CV_FAKE_PROVIDER_LOG", nullptr);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@
 namespace fillin {
 namespace {
 
-using filltest::beside_program;
+using testsupport::program_file;
 
 bool traced(const std::string& line) {
   for (const auto& l : testsupport::new_trace_lines())
@@ -50,12 +50,11 @@ void expect_fileload_error(const std::wstring& path, DWORD error) {
 }
 
 TEST(FillinLoader, ALibraryThatDoesNotLoadRaisesFileloadWithThePath) {
-  const std::wstring not_an_image = beside_program(L"fillin_not_a_library.dll");
-  filltest::write_file(not_an_image, "not a library");
-  expect_fileload_error<CFillinComponent>(beside_program(L"no_such_fillin.dll"),
-                                          ERROR_MOD_NOT_FOUND);
+  const std::wstring not_an_image = program_file(L"fillin_not_a_library.dll");
+  testsupport::write_file(not_an_image, "not a library");
+  expect_fileload_error<CFillinComponent>(program_file(L"no_such_fillin.dll"), ERROR_MOD_NOT_FOUND);
   expect_fileload_error<CFillinComponent>(not_an_image, ERROR_BAD_EXE_FORMAT);
-  expect_fileload_error<CTrainingComponent>(beside_program(L"no_such_training.dll"),
+  expect_fileload_error<CTrainingComponent>(program_file(L"no_such_training.dll"),
                                             ERROR_MOD_NOT_FOUND);
   expect_fileload_error<CTrainingComponent>(not_an_image, ERROR_BAD_EXE_FORMAT);
   ::DeleteFileW(not_an_image.c_str());
@@ -63,10 +62,10 @@ TEST(FillinLoader, ALibraryThatDoesNotLoadRaisesFileloadWithThePath) {
 
 TEST(FillinLoader, AMissingEntryPointIsTracedAndEveryCallRefused) {
   testsupport::new_trace_lines();
-  const CFillinComponent fill(beside_program(L"CvFillin_partial.dll"));
+  const CFillinComponent fill(program_file(L"CvFillin_partial.dll"));
   EXPECT_TRUE(
       traced("U CFillinComponent::Load Unresolved function dll_function_kvichangepassword"));
-  const CTrainingComponent train(beside_program(L"CvUTrain_partial.dll"));
+  const CTrainingComponent train(program_file(L"CvUTrain_partial.dll"));
   EXPECT_TRUE(traced("U CTrainingComponent::Load Unresolved function dll_function_createmanifest"));
   EXPECT_FALSE(fill.resolved());
   EXPECT_FALSE(train.resolved());
@@ -104,16 +103,16 @@ TEST(FillinLoader, AMissingEntryPointIsTracedAndEveryCallRefused) {
 }
 
 TEST(FillinLoader, NegativeResultsAreRaisedWithTheirCode) {
-  const CFillinComponent fill(beside_program(L"CvFillin.dll"));
-  const CTrainingComponent train(beside_program(L"CvUTrain.dll"));
-  filltest::standin_values fill_faults(L"CvFillin");
-  filltest::standin_values train_faults(L"CvUTrain");
+  const CFillinComponent fill(program_file(L"CvFillin.dll"));
+  const CTrainingComponent train(program_file(L"CvUTrain.dll"));
+  testsupport::standin_faults_t fill_faults(L"CvFillin");
+  testsupport::standin_faults_t train_faults(L"CvUTrain");
   // The stand-ins have every entry point.
   ASSERT_TRUE(fill.resolved());
   ASSERT_TRUE(train.resolved());
   const HRESULT failure = HRESULT_FROM_WIN32(ERROR_ACCESS_DISABLED_BY_POLICY);
   const struct {
-    filltest::standin_values* faults;
+    testsupport::standin_faults_t* faults;
     const wchar_t* entry_point;
     std::function<void()> call;
   } cases[] = {
@@ -148,16 +147,16 @@ TEST(FillinLoader, NegativeResultsAreRaisedWithTheirCode) {
 }
 
 TEST(FillinLoader, BrrrfrompsTellsYesFromCancelled) {
-  const CFillinComponent fill(beside_program(L"CvFillin.dll"));
+  const CFillinComponent fill(program_file(L"CvFillin.dll"));
   EXPECT_TRUE(fill.brrrfromps(nullptr));  // the protected storage says yes
-  filltest::standin_values faults(L"CvFillin");
+  testsupport::standin_faults_t faults(L"CvFillin");
   faults.fail(L"dll_function_brrrfromps", S_FALSE);
   EXPECT_FALSE(fill.brrrfromps(nullptr));
 }
 
 TEST(FillinLoader, OddAnswersAreRefused) {
-  const CFillinComponent fill(beside_program(L"CvFillin_fake.dll"));
-  const CTrainingComponent train(beside_program(L"CvUTrain_fake.dll"));
+  const CFillinComponent fill(program_file(L"CvFillin_fake.dll"));
+  const CTrainingComponent train(program_file(L"CvUTrain_fake.dll"));
   ASSERT_TRUE(fill.resolved());
   ASSERT_TRUE(train.resolved());
   const HRESULT not_an_image = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
@@ -182,7 +181,7 @@ TEST(FillinLoader, OddAnswersAreRefused) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.call) + " " + templates::wide_to_utf8(c.mode));
-    filltest::scoped_environment mode(L"FILLIN_FAKE", c.mode);
+    testsupport::scoped_environment_t mode(L"FILLIN_FAKE", c.mode);
     try {
       c.run();
       EXPECT_EQ(c.expected, S_OK) << "no failure raised";
@@ -196,7 +195,7 @@ TEST(FillinLoader, OddAnswersAreRefused) {
 // of SOFTWARE\Corvantis\Applications\KVX); a library that is missing there is
 // looked for again on the next use, and a loaded one is kept.
 TEST(FillinLoader, TheProcessLoadsEachLibraryOnceFromTheComponentFolder) {
-  const std::wstring folder = beside_program(L"components\\");
+  const std::wstring folder = program_file(L"components\\");
   ::CreateDirectoryW(folder.c_str(), nullptr);
   const testsupport::scoped_component_folder_t component_folder(folder);
 
@@ -212,7 +211,7 @@ TEST(FillinLoader, TheProcessLoadsEachLibraryOnceFromTheComponentFolder) {
     const std::wstring copy = folder + c.file;
     ::DeleteFileW(copy.c_str());
     EXPECT_THROW(c.loader(), errors::fileload_lasterror);
-    ASSERT_TRUE(::CopyFileW(beside_program(c.file).c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(program_file(c.file).c_str(), copy.c_str(), FALSE));
     const void* first = c.loader();
     EXPECT_EQ(c.loader(), first);
     EXPECT_NE(::GetModuleHandleW(copy.c_str()), nullptr);

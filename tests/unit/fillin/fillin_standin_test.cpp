@@ -20,18 +20,18 @@
 namespace fillin {
 namespace {
 
-using filltest::beside_program;
 using filltest::record;
 using serialization::cvprofiles_t;
+using testsupport::program_file;
 
 const CFillinComponent& fill() {
-  static const CFillinComponent library(beside_program(L"CvFillin.dll"));
+  static const CFillinComponent library(program_file(L"CvFillin.dll"));
   return library;
 }
 
 TEST(FillinStandIn, ProfilesGoThroughTheProtectedStorageAndComeBack) {
   const pstest::scratch_store store;  // the stand-in keeps this test's profiles there
-  const pstore::CProtectedStorage ps(beside_program(L"CvoPS.dll"));
+  const pstore::CProtectedStorage ps(program_file(L"CvoPS.dll"));
 
   const cvprofiles_t mail = {
       record(0, L"Work", {{L"E-mail", "email", L"alice@example.com"}, {L"Password", "pw", L"1"}}),
@@ -97,20 +97,20 @@ TEST(FillinStandIn, ATextChangedInPlaceIsReadAgain) {
 testsupport::free_spy g_spy;
 
 TEST(FillinWipe, OutputsAreCopiedThenZeroedThenFreed) {
-  const CTrainingComponent train(beside_program(L"CvUTrain.dll"));
+  const CTrainingComponent train(program_file(L"CvUTrain.dll"));
   const std::wstring secret = L"s3cret-4711";
   const std::wstring data(
       fill()
           .update_profiles(L"{T}", L"", {record(0, L"Account", {{L"Password", "pw", secret}})})
           .view());
-  filltest::scratch_folder folder;
+  testsupport::scratch_folder_t folder;
   const std::wstring template_file = folder.path() + L"wipe_test.cvm";
-  filltest::write_file(template_file,
-                       "<manifest><descriptor id=\"{T}\"/><forms><form><fcontext name=\"0\"/>"
-                       "<fields><field type=\"edit\" displayname=\"Password\" dbname=\"pw\" "
-                       "password=\"1\"/></fields></form></forms></manifest>");
-  filltest::scoped_environment script(L"CVUTRAIN_STANDIN_SCRIPT",
-                                      L"ok;profilename=Account;pw=" + secret);
+  testsupport::write_file(template_file,
+                          "<manifest><descriptor id=\"{T}\"/><forms><form><fcontext name=\"0\"/>"
+                          "<fields><field type=\"edit\" displayname=\"Password\" dbname=\"pw\" "
+                          "password=\"1\"/></fields></form></forms></manifest>");
+  testsupport::scoped_environment_t script(L"CVUTRAIN_STANDIN_SCRIPT",
+                                           L"ok;profilename=Account;pw=" + secret);
   ASSERT_EQ(::CoRegisterMallocSpy(&g_spy), S_OK);
 
   const BYTE* secret_bytes = reinterpret_cast<const BYTE*>(secret.data());

@@ -28,11 +28,11 @@
 namespace fillin {
 namespace {
 
-using filltest::beside_program;
 using filltest::record;
-using filltest::scoped_environment;
 using serialization::cvprofile_t;
 using serialization::cvprofiles_t;
+using testsupport::program_file;
+using testsupport::scoped_environment_t;
 
 constexpr wchar_t kId[] = L"{6F1C2A40-3B7E-4D8A-9C11-2E5B7A0D4F01}";
 constexpr wchar_t kScript[] = L"CVUTRAIN_STANDIN_SCRIPT";
@@ -52,11 +52,11 @@ const char kTemplate[] = R"(<manifest>
 )";
 
 const CTrainingComponent& train() {
-  static const CTrainingComponent library(beside_program(L"CvUTrain.dll"));
+  static const CTrainingComponent library(program_file(L"CvUTrain.dll"));
   return library;
 }
 const CFillinComponent& fill() {
-  static const CFillinComponent library(beside_program(L"CvFillin.dll"));
+  static const CFillinComponent library(program_file(L"CvFillin.dll"));
   return library;
 }
 
@@ -71,7 +71,7 @@ class Training : public ::testing::Test {
  protected:
   void SetUp() override {
     m_template = m_folder.path() + L"northwind.cvm";
-    filltest::write_file(m_template, kTemplate);
+    testsupport::write_file(m_template, kTemplate);
   }
 
   std::optional<cvprofile_t> run(training_mode mode,
@@ -90,13 +90,13 @@ class Training : public ::testing::Test {
     return S_OK;
   }
 
-  filltest::scratch_folder m_folder;
+  testsupport::scratch_folder_t m_folder;
   std::wstring m_template;
 };
 
 TEST_F(Training, AScriptAddsAnAccountWithTheNextFreeProfileIndexAndAReferencedPassword) {
-  scoped_environment script(kScript,
-                            L"ok;profilename=Work;email=alice@example.com;password=p\\;w1");
+  scoped_environment_t script(kScript,
+                              L"ok;profilename=Work;email=alice@example.com;password=p\\;w1");
   const std::wstring data(fill().update_profiles(kId, L"", {record(0, L"Old", {})}).view());
   cvprofile_t request;
   request.operation = 1;
@@ -118,7 +118,7 @@ TEST_F(Training, AScriptAddsAnAccountWithTheNextFreeProfileIndexAndAReferencedPa
   // With the caller's protected-storage session the password is kept there
   // and the record holds a reference to it.
   const pstest::scratch_store store;
-  const pstore::CProtectedStorage ps(beside_program(L"CvoPS.dll"));
+  const pstore::CProtectedStorage ps(program_file(L"CvoPS.dll"));
   const pstore::handle_t h = ps.init();
   const auto kept = run(training_mode::add, request, nullptr, h);
   ASSERT_TRUE(kept);
@@ -131,7 +131,7 @@ TEST_F(Training, AScriptAddsAnAccountWithTheNextFreeProfileIndexAndAReferencedPa
 TEST_F(Training, EditingReportsOnlyChanges) {
   const cvprofile_t account = record(
       4, L"Work", {{L"E-mail address", "email", L"a@x.example"}, {L"Password", "password", L"pw"}});
-  scoped_environment script(kScript, L"ok;email=b@x.example");
+  scoped_environment_t script(kScript, L"ok;email=b@x.example");
   const auto edited = run(training_mode::edit, account);
   ASSERT_TRUE(edited);
   EXPECT_EQ(edited->profileindex, 4);
@@ -157,12 +157,12 @@ TEST_F(Training, AnswersWithoutARecord) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(templates::wide_to_utf8(c.script));
-    scoped_environment script(kScript, c.script);
+    scoped_environment_t script(kScript, c.script);
     std::optional<cvprofile_t> result;
     EXPECT_EQ(failure_of([&] { result = run(c.mode, account); }), c.failure);
     EXPECT_FALSE(result);
   }
-  scoped_environment script(kScript, L"ok");
+  scoped_environment_t script(kScript, L"ok");
   EXPECT_EQ(failure_of([&] {
               train().modify_profile(nullptr, training_mode::add, m_folder.path() + L"none.cvm",
                                      kId, 0, nullptr, account);
@@ -217,7 +217,7 @@ class TrainingMonitor : public ::testing::Test {
   // Starts the monitor as the notification window does and waits for it.
   DWORD run_monitor() {
     const support::unique_handle process =
-        agent::start_training(filltest::beside_program(L""), m_window);
+        agent::start_training(testsupport::program_file(L""), m_window);
     EXPECT_EQ(::GetPriorityClass(process.get()), static_cast<DWORD>(NORMAL_PRIORITY_CLASS));
     wait(process.get());
     DWORD code = 0;
@@ -256,7 +256,7 @@ class TrainingMonitor : public ::testing::Test {
   }
 
   serialization::secure_wstring stored_text() const {
-    const pstore::CProtectedStorage ps(beside_program(L"CvoPS.dll"));
+    const pstore::CProtectedStorage ps(program_file(L"CvoPS.dll"));
     const pstore::handle_t h = ps.init();
     auto text = ps.query(h, nullptr);
     ps.term(h);
@@ -264,25 +264,25 @@ class TrainingMonitor : public ::testing::Test {
   }
 
   pstest::scratch_store m_store;
-  filltest::scratch_folder m_templates;
-  filltest::scratch_folder m_log;
-  scoped_environment m_folder_env;
-  scoped_environment m_log_env;
+  testsupport::scratch_folder_t m_templates;
+  testsupport::scratch_folder_t m_log;
+  scoped_environment_t m_folder_env;
+  scoped_environment_t m_log_env;
   HWND m_window = nullptr;
   std::vector<UINT> m_received;
 };
 
 TEST_F(TrainingMonitor, ANewLogonGetsItsTemplateAndItsProfile) {
-  scoped_environment script(kScript,
-                            L"ok;name=Contoso Bank;address=bank.contoso.example/login;"
-                            L"username=bob;password=pw-42");
+  scoped_environment_t script(kScript,
+                              L"ok;name=Contoso Bank;address=bank.contoso.example/login;"
+                              L"username=bob;password=pw-42");
   ASSERT_EQ(run_monitor(), static_cast<DWORD>(S_OK));
 
   // The host got exactly the command line.
   wchar_t handle[16];
   std::swprintf(handle, 16, L"0x%08X",
                 static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(m_window)));
-  const std::string folder = templates::wide_to_utf8(filltest::beside_program(L""));
+  const std::string folder = templates::wide_to_utf8(testsupport::program_file(L""));
   EXPECT_EQ(log_lines(), (std::vector<std::string>{
                              "arg[0]=" + folder + "CvRunDll.exe",
                              "arg[1]=" + folder + "CvUTrain.dll",
@@ -308,7 +308,7 @@ TEST_F(TrainingMonitor, ANewLogonGetsItsTemplateAndItsProfile) {
   const std::wstring password = item_value(profiles[0], "password");
   ASSERT_TRUE(serialization::IsReference(password)) << templates::wide_to_utf8(password);
   EXPECT_EQ(text.view().find(L"pw-42"), std::wstring_view::npos);
-  const pstore::CProtectedStorage ps(beside_program(L"CvoPS.dll"));
+  const pstore::CProtectedStorage ps(program_file(L"CvoPS.dll"));
   const pstore::handle_t h = ps.init();
   EXPECT_EQ(ps.get_reference(h, std::wstring(serialization::ReferenceName(password)).c_str()),
             std::wstring_view(L"pw-42"));
@@ -334,8 +334,8 @@ TEST_F(TrainingMonitor, CancelledOrFailedLeavesNothingBehind) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(templates::wide_to_utf8(std::wstring(c.script) + L" " + c.entry_point));
-    scoped_environment script(kScript, c.script);
-    filltest::standin_values faults(c.library);
+    scoped_environment_t script(kScript, c.script);
+    testsupport::standin_faults_t faults(c.library);
     if (*c.entry_point)
       faults.fail(c.entry_point, c.result);
     m_received.clear();
@@ -347,7 +347,7 @@ TEST_F(TrainingMonitor, CancelledOrFailedLeavesNothingBehind) {
 }
 
 TEST(TrainingLaunch, AMissingHostIsRaisedWithTheSystemsError) {
-  filltest::scratch_folder empty;
+  testsupport::scratch_folder_t empty;
   try {
     agent::start_training(empty.path(), nullptr);
     ADD_FAILURE() << "started";

@@ -9,15 +9,13 @@
 #include <vector>
 
 #include "store/blobs.h"
+#include "store_test_support.h"
 
 namespace serialization {
 namespace {
 
-using bytes_t = std::vector<std::uint8_t>;
-
-bytes_t bytes_of(const CMemoryObjectEx& block) {
-  return bytes_t(block.data(), block.data() + block.size());
-}
+using storetest::bytes_of;
+using storetest::bytes_t;
 
 // Decodes exactly `size` bytes from a heap block of that size, so that a read
 // past the end lands outside the block.

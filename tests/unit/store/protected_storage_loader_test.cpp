@@ -49,12 +49,7 @@ const std::vector<wrapper_call_t>& wrapper_calls() {
 
 TEST(ProtectedStorageLoader, ALibraryThatDoesNotLoadRaisesFileloadWithThePath) {
   const std::wstring not_an_image = testsupport::program_file(L"pstore_not_a_library.dll");
-  const HANDLE file =
-      ::CreateFileW(not_an_image.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD done = 0;
-  ::WriteFile(file, "not a library", 13, &done, nullptr);
-  ::CloseHandle(file);
+  ASSERT_TRUE(testsupport::write_file(not_an_image, "not a library"));
 
   const struct {
     std::wstring path;
@@ -155,7 +150,7 @@ TEST_F(ProtectedStorageOverStandIn, EveryCallReachesTheStore) {
 
 TEST_F(ProtectedStorageOverStandIn, FailedResultsAreRaisedWithTheirCode) {
   const handle_t h = m_ps.init();
-  pstest::fault_scratch faults;
+  testsupport::standin_faults_t faults(L"CvoPS");
   HRESULT code = static_cast<HRESULT>(0x8004C001);
   for (const auto& c : wrapper_calls()) {
     SCOPED_TRACE(templates::wide_to_utf8(c.entry_point));
@@ -174,7 +169,7 @@ TEST_F(ProtectedStorageOverStandIn, FailedResultsAreRaisedWithTheirCode) {
 TEST_F(ProtectedStorageOverStandIn, AFaultInsideTermIsContained) {
   const handle_t h = m_ps.init();
   {
-    pstest::fault_scratch faults;
+    testsupport::standin_faults_t faults(L"CvoPS");
     faults.crash(L"CVOPSTerm");
     m_ps.term(h);  // an access violation inside the library
   }

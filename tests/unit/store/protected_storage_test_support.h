@@ -1,11 +1,10 @@
 // Helpers of the protected-storage tests: a store of this test process that is
-// removed afterwards, fault values of the stand-in.
+// removed afterwards.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "suite/include/pstore_api.h"
 #include "suite/include/suite_api.h"
@@ -37,28 +36,6 @@ class scratch_store {
  private:
   std::wstring m_name;
   std::wstring m_file;
-};
-
-// Fault values of the stand-in; each one set is removed again.
-class fault_scratch {
- public:
-  ~fault_scratch() {
-    for (const auto& name : m_names)
-      ::RegDeleteKeyValueW(HKEY_CURRENT_USER, key().c_str(), name.c_str());
-  }
-  void fail(const std::wstring& entry_point, HRESULT hr) {
-    set(L"Fail_" + entry_point, static_cast<DWORD>(hr));
-  }
-  // The entry point raises an access violation.
-  void crash(const std::wstring& entry_point) { set(L"Crash_" + entry_point, 1); }
-
- private:
-  static std::wstring key() { return std::wstring(CV_STANDIN_FAULT_KEY) + L"\\CvoPS"; }
-  void set(const std::wstring& name, DWORD value) {
-    m_names.push_back(name);
-    testsupport::set_reg_dword(HKEY_CURRENT_USER, key(), name.c_str(), value);
-  }
-  std::vector<std::wstring> m_names;
 };
 
 }  // namespace pstest

@@ -12,7 +12,6 @@
 
 #include <cstring>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,9 +22,11 @@
 namespace templates {
 namespace {
 
-using templatestest::scratch_folder;
 using templatestest::traced;
-using templatestest::write_file;
+using testsupport::scoped_environment_t;
+using testsupport::scratch_folder_t;
+using testsupport::set_reg_string;
+using testsupport::write_file;
 
 // ---- Drive letters and network shares made through Wine ----
 
@@ -144,7 +145,7 @@ class scoped_share {
   bool m_made_unc_folder = false;
 };
 
-// ---- Settings, environment and machine keys of the test's own ----
+// ---- Settings of the test's own; a key of its own stands in for HKLM ----
 
 std::map<std::wstring, std::wstring> g_settings;
 
@@ -165,50 +166,6 @@ std::vector<std::wstring> names_of(const file_entry_set_t& files) {
     names.push_back(file.full_path() + (file.alien ? L" alien" : L""));
   return names;
 }
-
-// Sets environment variables for one test and puts the old values back.
-class scoped_environment {
- public:
-  ~scoped_environment() {
-    for (const auto& [name, value] : m_saved)
-      ::SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
-  }
-  void set(const wchar_t* name, const wchar_t* value) {
-    if (m_saved.find(name) == m_saved.end()) {
-      wchar_t old[MAX_PATH * 2];
-      const DWORD length = ::GetEnvironmentVariableW(name, old, MAX_PATH * 2);
-      m_saved[name] = length ? std::optional<std::wstring>(old) : std::nullopt;
-    }
-    ::SetEnvironmentVariableW(name, value);
-  }
-
- private:
-  std::map<std::wstring, std::optional<std::wstring>> m_saved;
-};
-
-// A stand-in for HKEY_LOCAL_MACHINE: HKCU\Software\CVTests\folders_<pid>.
-class scoped_machine_root {
- public:
-  scoped_machine_root()
-      : m_path(L"Software\\CVTests\\folders_" + std::to_wstring(::GetCurrentProcessId())) {
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      m_key.put(), nullptr);
-  }
-  ~scoped_machine_root() {
-    m_key.reset();
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\CVTests");  // only when nothing else is left
-  }
-  HKEY get() const { return m_key.get(); }
-  void set_bin_dir(const wchar_t* subkey, const wchar_t* value) {
-    testsupport::set_reg_string(m_key.get(), subkey, L"BinDir", value);
-  }
-  void remove_keys() { ::RegDeleteTreeW(m_key.get(), L"SOFTWARE"); }
-
- private:
-  std::wstring m_path;
-  support::unique_hkey m_key;
-};
 
 constexpr wchar_t kApplications[] = L"SOFTWARE\\Corvantis\\Applications";
 constexpr wchar_t kKvx[] = L"SOFTWARE\\Corvantis\\Applications\\KVX";
@@ -231,11 +188,10 @@ TEST_F(TemplateFolders, WellKnownFoldersFromTheEnvironment) {
   EXPECT_EQ(portable_path(cached.roaming_templates + L"Bank.CVM"), L"kvi::bank.cvm");
   EXPECT_EQ(portable_path_utf8(wide_to_utf8(cached.local_product) + "x.cvm"), "usr::x.cvm");
 
-  scoped_environment environment;
-  scoped_machine_root machine;
-  machine.set_bin_dir(kApplications, L"E:\\suite\\bin");
-  environment.set(L"APPDATA", L"C:\\Users\\t\\Roaming");
-  environment.set(L"LOCALAPPDATA", L"D:/local");
+  const testsupport::scratch_key_t machine(L"folders");
+  set_reg_string(machine.get(), kApplications, L"BinDir", L"E:\\suite\\bin");
+  scoped_environment_t appdata(L"APPDATA", L"C:\\Users\\t\\Roaming");
+  scoped_environment_t local_appdata(L"LOCALAPPDATA", L"D:/local");
   traced();
   well_known_folders_t folders = resolve_well_known_folders(machine.get());
   EXPECT_EQ(folders.roaming_product, L"C:\\Users\\t\\Roaming\\Corvantis\\KVX\\");
@@ -245,14 +201,14 @@ TEST_F(TemplateFolders, WellKnownFoldersFromTheEnvironment) {
   EXPECT_EQ(traced(), std::vector<std::string>{});
 
   // Without LOCALAPPDATA the shell's local application data folder is asked for.
-  environment.set(L"LOCALAPPDATA", nullptr);
+  local_appdata.set(nullptr);
   wchar_t local[MAX_PATH] = L"";
   ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local), S_OK);
   folders = resolve_well_known_folders(machine.get());
   EXPECT_EQ(folders.local_product, normalise_folder(local) + L"Corvantis\\KVX\\");
 
   // Without APPDATA both roaming folders stay empty, and the failure is traced.
-  environment.set(L"APPDATA", nullptr);
+  appdata.set(nullptr);
   folders = resolve_well_known_folders(machine.get());
   EXPECT_EQ(folders.roaming_product, L"");
   EXPECT_EQ(folders.roaming_templates, L"");
@@ -261,9 +217,8 @@ TEST_F(TemplateFolders, WellKnownFoldersFromTheEnvironment) {
 }
 
 TEST_F(TemplateFolders, InstallAndComponentFolders) {
-  scoped_environment environment;
-  environment.set(L"ProgramFiles", L"P:\\Progs");
-  scoped_machine_root machine;
+  scoped_environment_t program_files(L"ProgramFiles", L"P:\\Progs");
+  const testsupport::scratch_key_t machine(L"folders");
   struct step_t {
     const wchar_t* applications;  // BinDir of Applications (null: key missing)
     const wchar_t* kvx;           // BinDir of Applications\KVX (null: key missing)
@@ -277,16 +232,16 @@ TEST_F(TemplateFolders, InstallAndComponentFolders) {
       {L"", L"", L"P:\\Progs\\corvantis\\bin\\", L"P:\\Progs\\corvantis\\bin\\"},
   };
   for (const auto& step : steps) {
-    machine.remove_keys();
+    ::RegDeleteTreeW(machine.get(), L"SOFTWARE");
     if (step.applications)
-      machine.set_bin_dir(kApplications, step.applications);
+      set_reg_string(machine.get(), kApplications, L"BinDir", step.applications);
     if (step.kvx)
-      machine.set_bin_dir(kKvx, step.kvx);
+      set_reg_string(machine.get(), kKvx, L"BinDir", step.kvx);
     EXPECT_EQ(install_folder(machine.get()), step.install);
     EXPECT_EQ(resolve_component_folder(machine.get()), step.component);
   }
-  machine.remove_keys();
-  environment.set(L"ProgramFiles", nullptr);
+  ::RegDeleteTreeW(machine.get(), L"SOFTWARE");
+  program_files.set(nullptr);
   EXPECT_EQ(install_folder(machine.get()), L"");
   // Components are never looked for without a folder: the shell's Program Files.
   const std::wstring fallback = resolve_component_folder(machine.get());
@@ -299,7 +254,7 @@ TEST_F(TemplateFolders, InstallAndComponentFolders) {
 }
 
 TEST_F(TemplateFolders, CreateFolder) {
-  scratch_folder root;
+  scratch_folder_t root;
   const std::wstring nested = root.path() + L"a\\b\\c\\";
   EXPECT_TRUE(create_folder(nested));
   EXPECT_TRUE(std::filesystem::is_directory(nested));
@@ -319,7 +274,7 @@ TEST_F(TemplateFolders, CreateFolder) {
 TEST_F(TemplateFolders, CheckPathAgainstDriveTypesAndShares) {
   if (!running_under_wine())
     GTEST_SKIP() << "drive types are configured through Wine";
-  scratch_folder root;
+  scratch_folder_t root;
   ASSERT_TRUE(write_file(root.path() + L"t.cvm", "<manifest/>"));
   scoped_drive drive(root.path());
   scoped_share share;
@@ -370,7 +325,7 @@ TEST_F(TemplateFolders, CheckPathAgainstDriveTypesAndShares) {
 TEST_F(TemplateFolders, FolderListFromTheSettings) {
   if (!running_under_wine())
     GTEST_SKIP() << "drive types are configured through Wine";
-  scratch_folder root;
+  scratch_folder_t root;
   const std::wstring& r = root.path();
   for (const wchar_t* folder : {L"alien", L"bin", L"bin\\templates", L"net", L"local"})
     ASSERT_TRUE(::CreateDirectoryW((r + folder).c_str(), nullptr));
@@ -461,7 +416,7 @@ TEST_F(TemplateFolders, FolderListFromTheSettings) {
 }
 
 TEST_F(TemplateFolders, StorageFoldersDuplicatedOrNotCreatable) {
-  scratch_folder root;
+  scratch_folder_t root;
   const std::wstring& r = root.path();
   const std::string rs = wide_to_utf8(r);
   ASSERT_TRUE(write_file(r + L"file", "x"));
@@ -515,7 +470,7 @@ TEST_F(TemplateFolders, StorageFoldersDuplicatedOrNotCreatable) {
 }
 
 TEST_F(TemplateFolders, EnumeratesTemplateFilesOnly) {
-  scratch_folder root;
+  scratch_folder_t root;
   const std::wstring& r = root.path();
   for (const wchar_t* name : {L"a.cvm", L"B.CVM", L"c.cvmx", L"x.txt"})
     ASSERT_TRUE(write_file(r + name, "<manifest/>"));

@@ -16,11 +16,13 @@ namespace templates {
 namespace {
 
 using templatestest::data_dir;
-using templatestest::scratch_folder;
 using templatestest::traced;
+using testsupport::scratch_folder_t;
 
 // A copy of a corpus file in the scratch folder.
-std::wstring copy_of(const scratch_folder& scratch, const wchar_t* file, const std::wstring& name) {
+std::wstring copy_of(const scratch_folder_t& scratch,
+                     const wchar_t* file,
+                     const std::wstring& name) {
   const std::wstring target = scratch.path() + name;
   EXPECT_TRUE(::CopyFileW((data_dir() + file).c_str(), target.c_str(), FALSE));
   return target;
@@ -54,7 +56,7 @@ TEST(TemplateLoader, PathsAndTheAlienPrefix) {
 }
 
 TEST(TemplateLoader, EachFailureTracesOneLine) {
-  scratch_folder scratch;
+  scratch_folder_t scratch;
   const std::wstring empty = copy_of(scratch, L"empty_file.cvm", L"empty.cvm");
   const std::wstring dir = data_dir();
   const std::string dir8 = wide_to_utf8(dir);
@@ -84,7 +86,7 @@ TEST(TemplateLoader, EachFailureTracesOneLine) {
 }
 
 TEST(TemplateLoader, FileInUseCannotBeRead) {
-  scratch_folder scratch;
+  scratch_folder_t scratch;
   const std::wstring file = copy_of(scratch, L"web_mail_single.cvm", L"in use.cvm");
   manifest_t m;
   {
@@ -117,7 +119,7 @@ TEST(TemplateLoader, FailedLoadsLeaveTheTemplateAsTheyLeftIt) {
 }
 
 TEST(TemplateLoader, NonAsciiFileNames) {
-  scratch_folder scratch;
+  scratch_folder_t scratch;
   const std::wstring name =
       L"Gr\x00FC\x00DF"
       L"e \x20AC \x4E2D.cvm";

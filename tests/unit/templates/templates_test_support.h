@@ -1,12 +1,10 @@
-// Helpers of the template tests under Wine: the corpus folder, scratch folders
-// and files, and the lines the code under test traced.
+// Helpers of the template tests under Wine: the corpus folder and the lines the
+// code under test traced.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -28,18 +26,6 @@ inline std::wstring data_dir() {
     path = L"Z:" + path;  // the host's root
   return path + L"\\templates\\";
 }
-
-// Creates a file with the given bytes; false when it cannot be written.
-inline bool write_file(const std::wstring& path, const std::string& bytes) {
-  std::ofstream out(std::filesystem::path(path), std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return !out.fail();
-}
-
-// A fresh folder under the temporary folder, removed with its content; its
-// path ends in a backslash.
-using scratch_folder = testsupport::scratch_folder_t;
 
 // The lines traced since the last call, without the scope entries and exits.
 inline std::vector<std::string> traced() {

@@ -1,5 +1,6 @@
 // Shared fixture of the tracer tests: a private registry root under HKCU, a
-// private trace folder, a fake clock and helpers to decode the trace files.
+// private trace folder (no trailing backslash), a fake clock and helpers to
+// decode the trace files.
 #pragma once
 
 #include <windows.h>
@@ -109,18 +110,7 @@ inline void drop_pending_under(const std::wstring& folder) {
 class TracerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static int counter = 0;
-    const std::wstring unique =
-        std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
-    m_rootPath = L"Software\\CVTests\\tracer_" + unique;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, m_rootPath.c_str(), 0, nullptr, 0,
-                                KEY_ALL_ACCESS, nullptr, &m_root, nullptr),
-              ERROR_SUCCESS);
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    m_folder = std::wstring(temp) + L"cvtracer_" + unique;
-    std::filesystem::remove_all(m_folder);
-    std::filesystem::create_directories(m_folder);
+    ASSERT_NE(m_root, nullptr);
     g_localTime = {2026, 3, 0, 7, 9, 0, 0, 0};
     g_tick = 100000;
     g_seconds = kNow;
@@ -129,14 +119,7 @@ class TracerTest : public ::testing::Test {
     set_string(L"TracePath", m_folder);
   }
 
-  void TearDown() override {
-    ::RegCloseKey(m_root);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_rootPath.c_str());
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\CVTests");  // only when nothing else is left
-    drop_pending_under(m_folder);
-    std::error_code ignored;
-    std::filesystem::remove_all(m_folder, ignored);
-  }
+  void TearDown() override { drop_pending_under(m_folder); }
 
   // A key under the private root (created when missing); the caller closes it.
   HKEY key(const std::wstring& path) {
@@ -209,9 +192,10 @@ class TracerTest : public ::testing::Test {
     return summary(decode(trace_file()).entries, stamps, thread);
   }
 
-  HKEY m_root = nullptr;
-  std::wstring m_rootPath;
-  std::wstring m_folder;  // no trailing backslash
+  const testsupport::scratch_key_t m_key{L"tracer"};
+  const HKEY m_root = m_key.get();
+  const testsupport::scratch_folder_t m_scratch;
+  const std::wstring m_folder = m_scratch.path().substr(0, m_scratch.path().size() - 1);
   tracecore::process_flags_t m_flags;
 };
 
