@@ -1,8 +1,9 @@
 // The built-in Base64 codec: standard vectors, the buffer protocol, bad input.
+// Round trips of arbitrary bytes are the fuzz target's, and agreement with
+// Crypt32 on random data is checked in base64_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -60,45 +61,6 @@ TEST(Base64Codec, StandardVectors) {
   }
 }
 
-TEST(Base64Codec, RoundTripsRandomDataAndEveryByteValue) {
-  std::mt19937 random(7);
-  bytes_t all(256);
-  for (int i = 0; i < 256; ++i)
-    all[i] = static_cast<std::uint8_t>(i);
-  std::vector<bytes_t> samples{all};
-  for (std::size_t length = 0; length <= 100; ++length) {
-    bytes_t data(length);
-    for (auto& b : data)
-      b = static_cast<std::uint8_t>(random());
-    samples.push_back(data);
-  }
-  for (const auto& data : samples) {
-    const std::wstring text = encode(data);
-    EXPECT_EQ(text.size(), base64_encoded_length(data.size()));
-    EXPECT_EQ(text.find_first_of(L"\r\n "), std::wstring::npos);
-    bytes_t decoded;
-    EXPECT_EQ(decode(text, decoded), kBase64Ok);
-    EXPECT_EQ(decoded, data);
-  }
-}
-
-TEST(Base64Codec, EncoderReportsTooSmallBuffers) {
-  const bytes_t data = bytes_of("abcd");  // 8 characters and the terminator
-  wchar_t buffer[16];
-  for (std::size_t capacity : {0u, 1u, 8u}) {
-    SCOPED_TRACE(capacity);
-    std::fill(std::begin(buffer), std::end(buffer), L'#');
-    std::size_t chars = capacity;
-    EXPECT_EQ(base64_encode(data.data(), data.size(), buffer, &chars), kBase64MoreData);
-    EXPECT_EQ(chars, 9u);
-    EXPECT_EQ(buffer[0], L'#');
-  }
-  std::size_t chars = 9;
-  EXPECT_EQ(base64_encode(data.data(), data.size(), buffer, &chars), kBase64Ok);
-  EXPECT_EQ(std::wstring(buffer), L"YWJjZA==");
-  EXPECT_EQ(chars, 8u);
-}
-
 TEST(Base64Codec, DecoderStopsAtPaddingAndAcceptsUnpaddedEnds) {
   const struct {
     const wchar_t* text;
@@ -125,16 +87,31 @@ TEST(Base64Codec, DecoderRejectsCharactersOutsideTheAlphabet) {
   }
 }
 
-TEST(Base64Codec, DecoderReportsTooSmallBuffers) {
+TEST(Base64Codec, TooSmallBuffersAreReportedWithTheSizeNeeded) {
+  const bytes_t data = bytes_of("abcd");  // 8 characters and the terminator
+  wchar_t buffer[16];
+  for (std::size_t capacity : {0u, 1u, 8u}) {
+    SCOPED_TRACE(capacity);
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    std::size_t chars = capacity;
+    EXPECT_EQ(base64_encode(data.data(), data.size(), buffer, &chars), kBase64MoreData);
+    EXPECT_EQ(chars, 9u);
+    EXPECT_EQ(buffer[0], L'#');
+  }
+  std::size_t chars = 9;
+  EXPECT_EQ(base64_encode(data.data(), data.size(), buffer, &chars), kBase64Ok);
+  EXPECT_EQ(std::wstring(buffer), L"YWJjZA==");
+  EXPECT_EQ(chars, 8u);
+
   const std::wstring text = L"Zm9vYmFy";
-  std::uint8_t buffer[8] = {};
+  std::uint8_t bytes[8] = {};
   std::size_t size = 5;
-  EXPECT_EQ(base64_decode(text.data(), text.size(), buffer, &size), kBase64MoreData);
+  EXPECT_EQ(base64_decode(text.data(), text.size(), bytes, &size), kBase64MoreData);
   EXPECT_EQ(size, 6u);
-  EXPECT_EQ(buffer[0], 0);
+  EXPECT_EQ(bytes[0], 0);
   size = 6;
-  EXPECT_EQ(base64_decode(text.data(), text.size(), buffer, &size), kBase64Ok);
-  EXPECT_EQ(bytes_t(buffer, buffer + size), bytes_of("foobar"));
+  EXPECT_EQ(base64_decode(text.data(), text.size(), bytes, &size), kBase64Ok);
+  EXPECT_EQ(bytes_t(bytes, bytes + size), bytes_of("foobar"));
 }
 
 }  // namespace

@@ -56,12 +56,6 @@ cvprofile_t record(int n, int item_count) {
   return r;
 }
 
-bytes_t image_of_record(const cvprofile_t& r) {
-  CMemoryObjectEx block;
-  EXPECT_NE(SaveProfileImage(r, block), 0u);
-  return storetest::bytes_of(block);
-}
-
 TEST(ProfileRecords, ARecordIsStoredUnderItsNamesAndKinds) {
   cvprofile_t r;
   r.operation = 1;
@@ -87,17 +81,9 @@ TEST(ProfileRecords, ARecordIsStoredUnderItsNamesAndKinds) {
                                .field("submitprofile", {0x02, 0x01, 0x10, 0, 0, 0, 0})
                                .field("updatedate", {0x02, 0x02, 0x04, 0})
                                .bytes;
-  EXPECT_EQ(hex(image_of_record(r)), hex(expected));
-}
-
-TEST(ProfileRecords, RecordsRoundTripThroughImages) {
-  for (int items : {0, 1, 6}) {
-    const cvprofile_t original = record(5, items);
-    const bytes_t image = image_of_record(original);
-    cvprofile_t back;
-    ASSERT_TRUE(LoadProfileImage(image.data(), image.size(), back));
-    EXPECT_EQ(back, original) << items;
-  }
+  CMemoryObjectEx block;
+  ASSERT_NE(SaveProfileImage(r, block), 0u);
+  EXPECT_EQ(hex(storetest::bytes_of(block)), hex(expected));
 }
 
 TEST(ProfileRecords, ARecordWithoutItemsStoresNoItemList) {
