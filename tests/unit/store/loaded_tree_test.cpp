@@ -200,17 +200,5 @@ TEST(LoadedTree, SavesBackAndMayBeDroppedOnAnotherThread) {
   EXPECT_EQ(save(storage), image);
 }
 
-TEST(LoadedTree, AFailedLoadKeepsTheStorageAndGivesEverythingBack) {
-  const bytes_t image = sample_image(100);
-  CInMemStorage storage;
-  SetValue(storage, nullptr, "before", 1);
-  const bytes_t before = save(storage);
-  for (std::size_t cut : {image.size() / 3, image.size() / 2, image.size() - 1}) {
-    bytes_t damaged(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(cut));
-    EXPECT_EQ(Load(damaged.data(), damaged.size(), storage), 0u) << cut;
-    EXPECT_EQ(save(storage), before);
-  }
-}
-
 }  // namespace
 }  // namespace serialization::StorageNamed::InMemStorageSpace

@@ -1,5 +1,5 @@
-// The protected-storage loader against real libraries: none at all, a file
-// that is no library, one that lacks an entry point, and the stand-in.
+// The protected-storage loader against real libraries: one that lacks an entry
+// point, the stand-in, and the process library from the component folder.
 #define SECURITY_WIN32
 #include <windows.h>
 
@@ -47,32 +47,8 @@ const std::vector<wrapper_call_t>& wrapper_calls() {
   return calls;
 }
 
-TEST(ProtectedStorageLoader, ALibraryThatDoesNotLoadRaisesFileloadWithThePath) {
-  const std::wstring not_an_image = testsupport::program_file(L"pstore_not_a_library.dll");
-  ASSERT_TRUE(testsupport::write_file(not_an_image, "not a library"));
-
-  const struct {
-    std::wstring path;
-    DWORD error;
-  } cases[] = {
-      {testsupport::program_file(L"pstore_no_such_library.dll"), ERROR_MOD_NOT_FOUND},
-      {not_an_image, ERROR_BAD_EXE_FORMAT},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(templates::wide_to_utf8(c.path));
-    try {
-      CProtectedStorage ps(c.path);
-      ADD_FAILURE() << "loaded";
-    } catch (const errors::fileload_lasterror& e) {
-      EXPECT_EQ(e.error(), c.error);
-      EXPECT_NE(std::string(e.what()).find("File: " + templates::wide_to_utf8(c.path)),
-                std::string::npos)
-          << e.what();
-    }
-  }
-  ::DeleteFileW(not_an_image.c_str());
-}
-
+// Libraries that do not load: the fill-in loader's test (the loaders share the
+// loading) and the process library's below.
 TEST(ProtectedStorageLoader, AMissingEntryPointFailsEveryUseWithThePath) {
   const std::wstring path = testsupport::program_file(L"CvoPS_partial.dll");
   const CProtectedStorage ps(path);

@@ -158,14 +158,6 @@ TEST(FolderList, CreationSteps) {
     EXPECT_EQ(folder_creation_steps(c.path), c.steps) << c.path;
 }
 
-TEST(FolderList, TemplateFileNames) {
-  EXPECT_EQ(template_search_pattern(L"C:\\t\\"), L"C:\\t\\*.cvm");
-  for (const wchar_t* name : {L"a.cvm", L"Site.CVM", L"x.y.Cvm"})
-    EXPECT_TRUE(is_template_file_name(name)) << name;
-  for (const wchar_t* name : {L".cvm", L"a.cvmx", L"a.cv", L"acvm", L""})
-    EXPECT_FALSE(is_template_file_name(name)) << name;
-}
-
 TEST(FolderList, SetsFindDuplicatesWhateverTheCaseAndSeparators) {
   folder_set_t folders;
   EXPECT_TRUE(folders.insert({L"C:\\Data\\T\\", true, true, true}).second);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <iterator>
@@ -10,7 +9,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "tracing/portable/trace_cipher.h"
@@ -74,7 +72,7 @@ std::vector<std::string> selected(const TraceFile& file, const FilterOptions& op
   return texts(kept);
 }
 
-TEST(TraceHeader, ParsesLinesUpToTheDotLine) {
+TEST(TraceHeader, ParsesLinesUpToTheDotLineAndEveryPrefixIsIncomplete) {
   const auto data = trace_file({{1, 'U', "x"}});
   const HeaderParse header = parse_header(data);
   ASSERT_EQ(header.status, HeaderStatus::complete);
@@ -83,9 +81,7 @@ TEST(TraceHeader, ParsesLinesUpToTheDotLine) {
             (std::vector<std::string>{"trace3", "Compiled: Dec  6 2026 10:00:00",
                                       "OS: Windows 10 Pro", "Product: Online IDs 3.0",
                                       "installation: NETWORK", "12/06/2026 10:00:00.123"}));
-}
 
-TEST(TraceHeader, EveryPrefixIsIncompleteAndNeverInvalid) {
   for (std::size_t n = 0; n < kHeader.size(); ++n) {
     const auto prefix = bytes_of(kHeader.substr(0, n));
     EXPECT_EQ(parse_header(prefix).status, HeaderStatus::incomplete) << n;
@@ -288,27 +284,6 @@ TEST(TraceDecoding, CutRecordIsPendingWhileGrowingAndTruncatedAtTheEnd) {
     EXPECT_EQ(final_file.failure->message().rfind("truncated at offset " + std::to_string(last), 0),
               0u);
     EXPECT_EQ(texts(final_file.entries), (std::vector<std::string>{"U:kept"}));
-  }
-}
-
-TEST(TraceDecoding, FeedingInPiecesMatchesFeedingAtOnce) {
-  TraceBuilder builder;
-  builder.add(1, '>', "A").add(2, 't', "01/02/03").add(1, 'U', std::string(400, 'q'));
-  builder.add(1, 'U', "ünïcode").add(1, '<');
-  const TraceFile whole = decode_trace(builder.bytes, false);
-  for (std::size_t piece : {1u, 2u, 7u, 13u, 500u}) {
-    TraceDecoder decoder;
-    std::vector<TraceEntry> entries;
-    for (std::size_t at = 0; at < builder.bytes.size(); at += piece) {
-      const std::size_t n = std::min(piece, builder.bytes.size() - at);
-      for (TraceEntry& e : decoder.feed({builder.bytes.data() + at, n}))
-        entries.push_back(std::move(e));
-    }
-    decoder.finish();
-    ASSERT_FALSE(decoder.failure()) << piece << ": " << decoder.failure()->message();
-    EXPECT_EQ(decoder.offset(), builder.bytes.size());
-    EXPECT_EQ(texts(entries), texts(whole.entries)) << piece;
-    EXPECT_EQ(entries.back().function, "A");
   }
 }
 

@@ -49,17 +49,6 @@ TEST(TraceTexts, ColourMarker) {
   }
 }
 
-TEST(TraceTexts, ErrorTextSplitsAtFirstBlank) {
-  auto parts = split_error_text(L"-2147024894 CFoo::Open file");
-  EXPECT_TRUE(parts.has_blank);
-  EXPECT_EQ(parts.code, -2147024894L);
-  EXPECT_EQ(parts.rest, L"CFoo::Open file");
-  parts = split_error_text(L"0 plain");
-  EXPECT_EQ(parts.code, 0);
-  EXPECT_EQ(parts.rest, L"plain");
-  EXPECT_FALSE(split_error_text(L"noblank").has_blank);
-}
-
 TEST(TraceTexts, OsLines) {
   EXPECT_EQ(os_header_line(2, 5, 1), "OS: WindowsXP");
   EXPECT_EQ(os_header_line(1, 4, 90), "OS: WindowsMe");
