@@ -4,6 +4,10 @@
 
 #include <commctrl.h>
 
+#include <initializer_list>
+#include <string>
+#include <vector>
+
 #include "output.h"
 #include "support/unique_any.h"
 
@@ -136,7 +140,75 @@ std::wstring window_text(HWND window) {
   return text;
 }
 
+INT_PTR CALLBACK overview_procedure(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+// An in-memory dialog template: one page with one line of static text.
+class overview_template_t {
+ public:
+  explicit overview_template_t(const std::wstring& text) {
+    DLGTEMPLATE dialog{};
+    dialog.style = DS_SETFONT | WS_CHILD | WS_CAPTION;
+    dialog.cdit = 1;
+    dialog.cx = 260;
+    dialog.cy = 120;
+    put(&dialog, sizeof dialog);
+    put_words({0, 0});  // no menu, the default class
+    put_text(L"Console");
+    put_words({8});
+    put_text(L"MS Shell Dlg");
+    align();
+    DLGITEMTEMPLATE item{};
+    item.style = WS_CHILD | WS_VISIBLE | SS_LEFT;
+    item.x = 10;
+    item.y = 10;
+    item.cx = 240;
+    item.cy = 40;
+    item.id = 1000;
+    put(&item, sizeof item);
+    put_words({0xFFFF, 0x0082});  // the static class
+    put_text(text);
+    put_words({0});  // no creation data
+  }
+  const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(m_words.data()); }
+
+ private:
+  void put(const void* bytes, std::size_t size) {
+    const auto* words = static_cast<const WORD*>(bytes);
+    m_words.insert(m_words.end(), words, words + size / sizeof(WORD));
+  }
+  void put_words(std::initializer_list<WORD> words) { m_words.insert(m_words.end(), words); }
+  void put_text(const std::wstring& text) {
+    m_words.insert(m_words.end(), text.begin(), text.end());
+    m_words.push_back(0);
+  }
+  void align() {  // items start on a DWORD boundary
+    if (m_words.size() % 2 != 0)
+      m_words.push_back(0);
+  }
+  std::vector<WORD> m_words;
+};
+
 }  // namespace
+
+int show_console_overview(const std::wstring& text, const options_t& options) {
+  const overview_template_t dialog(text);
+  PROPSHEETPAGEW page{};
+  page.dwSize = sizeof page;
+  page.dwFlags = PSP_DLGINDIRECT;
+  page.hInstance = ::GetModuleHandleW(nullptr);
+  page.pResource = dialog.get();
+  page.pfnDlgProc = overview_procedure;
+  std::vector<received_page_t> pages(1);
+  pages[0].page.reset(::CreatePropertySheetPageW(&page));
+  if (!pages[0].page) {
+    print_message("cannot create the console's own page: error " +
+                  std::to_string(::GetLastError()));
+    return kExitCallFailed;
+  }
+  return show_property_sheet(pages, options);
+}
 
 int show_property_sheet(std::vector<received_page_t>& pages, const options_t& options) {
   std::vector<HPROPSHEETPAGE> handles;

@@ -201,7 +201,11 @@ int show(const options_t& options, const com_ptr<IUnknown>& object) {
   }
   if (pages.empty()) {
     print_result("show: no pages");
-    return kExitNoPages;
+    const int shown =
+        show_console_overview(L"The plug-in added no pages to this console (host kind " +
+                                  options.kind.value_or(L"none") + L").",
+                              options);
+    return shown == kExitOk ? kExitNoPages : shown;
   }
   return show_property_sheet(pages, options);
 }
