@@ -1,6 +1,5 @@
 #include "agent/portable/channel_layout.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace agent {
