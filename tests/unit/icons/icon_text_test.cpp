@@ -1,0 +1,193 @@
+// The platform-free side of the icon finder: the icon link in a page's head,
+// the icon address beside the page, content types, quoted-printable bodies and
+// the checks of a cached icon file. Arbitrary input is the fuzz targets'.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "icons/portable/icon_file.h"
+#include "icons/portable/icon_link.h"
+#include "unit/icons/icon_samples.h"
+
+namespace icons {
+namespace {
+
+TEST(IconLink, FoundInTheHead) {
+  const struct {
+    const wchar_t* page;
+    const wchar_t* link;  // null: none
+  } cases[] = {
+      {L"<html><head><link rel=\"stylesheet\" href=\"a.css\">\n<LINK  "
+       L"REL=\"icon\"\tHREF=\"/img/i.ico\">"
+       L"</head></html>",
+       L"/img/i.ico"},
+      // The shortcut marker wins over a plain one that comes first.
+      {L"<head><link rel=\"icon\" href=\"plain.ico\"><link rel=\"shortcut icon\" "
+       L"href=\"short.ico\"></head>",
+       L"short.ico"},
+      // The marker's own tag, not the href of an earlier tag.
+      {L"<head><link href=\"a.css\"><link rel=\"icon\" type=\"x\" href=\"b.ico\"></head>",
+       L"b.ico"},
+      // White space in the marker is joined to one space.
+      {L"<head><link rel=\"shortcut\r\n   icon\" href=\"s.ico\"></head>", L"s.ico"},
+      // The href after the marker's tag when the tag has none.
+      {L"<head><link rel=\"icon\"><link href=\"next.ico\"></head>", L"next.ico"},
+      {L"<head><link rel=icon href=\"x.ico\"></head>", nullptr},
+      {L"<head><link rel=\"icon\" href='x.ico'></head>", nullptr},
+      {L"<head><link rel=\"icon\" href=\"\"></head>", nullptr},
+      {L"<head><link rel=\"icon\" href=\"open</head>", nullptr},
+      {L"<head><meta rel=\"icon\" href=\"x.ico\"></head>", nullptr},
+      {L"<body><link rel=\"icon\" href=\"x.ico\"></body>", nullptr},
+      {L"<head><link rel=\"icon\" href=\"x.ico\">", nullptr},
+      {L"<link rel=\"icon\" href=\"x.ico\"></head>", nullptr},
+      // Only the head counts.
+      {L"<head><title>t</title></head><body><link rel=\"icon\" href=\"x.ico\"></body>", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::string(c.page, c.page + wcslen(c.page)).c_str());
+    const auto link = find_icon_link_in_text(c.page);
+    if (c.link)
+      EXPECT_EQ(link.value_or(L"(none)"), c.link);
+    else
+      EXPECT_FALSE(link.has_value());
+  }
+}
+
+TEST(IconLink, ManyLinkTagsStayLinear) {
+  std::wstring page = L"<head>";
+  for (int i = 0; i < 384 * 1024 / 6; ++i)
+    page += L"<link ";
+  page += L"rel=\"icon\" href=\"last.ico\"></head>";
+  EXPECT_EQ(find_icon_link_in_text(page).value_or(L""), L"last.ico");
+}
+
+TEST(IconUrl, SplitAndResolved) {
+  const struct {
+    const wchar_t* page;
+    const wchar_t* link;
+    const wchar_t* icon;
+  } cases[] = {
+      {L"http://h.test:8080/a/b/page.html?q=1", L"icon.ico", L"http://h.test/a/b/icon.ico"},
+      {L"http://h.test/page", L"icon.ico", L"http://h.test/icon.ico"},
+      {L"http://h.test", L"icon.ico", L"http://h.test/icon.ico"},
+      {L"https://h.test/a/p", L"/img/i.ico", L"https://h.test/img/i.ico"},
+      {L"https://h.test/a/p", L"HTTPS://cdn.test/i.ico", L"HTTPS://cdn.test/i.ico"},
+      {L"http://h.test/a/p#x", L"", L"http://h.test/favicon.ico"},
+      // Protocol-relative and dot-dot links get nothing special.
+      {L"http://h.test/a/p", L"//cdn.test/i.ico", L"http://h.test//cdn.test/i.ico"},
+      {L"http://h.test/a/p", L"../i.ico", L"http://h.test/a/../i.ico"},
+  };
+  for (const auto& c : cases) {
+    const auto parts = split_url(c.page);
+    ASSERT_TRUE(parts.has_value());
+    EXPECT_EQ(resolve_icon_url(*parts, c.link), c.icon);
+  }
+  const auto parts = split_url(L"HTTPS://user@h.test:444/x?y");
+  ASSERT_TRUE(parts);
+  EXPECT_EQ(parts->kind, scheme_kind_t::https);
+  EXPECT_EQ(parts->host, L"h.test");
+  EXPECT_EQ(parts->port, 444);
+  EXPECT_EQ(parts->path, L"/x");
+  EXPECT_EQ(split_url(L"ftp://h.test/f")->kind, scheme_kind_t::other);
+  for (const wchar_t* bad : {L"", L"h.test/x", L"http://", L"http://:80/", L"http://h:0/",
+                             L"http://h:99999/", L"http://h:8x/", L"ht tp://h/"})
+    EXPECT_FALSE(split_url(bad).has_value()) << bad;
+}
+
+TEST(ContentTypes, HtmlAndIcon) {
+  const struct {
+    const wchar_t* type;
+    bool html;
+    const wchar_t* charset;
+    bool icon;
+  } cases[] = {
+      {L"text/html", true, L"", false},
+      {L" TEXT/HTML ; foo ; Charset = windows-1251 ; charset=utf-8", true, L"windows-1251", false},
+      {L"text/htmlx", false, L"", false},
+      {L"", false, L"", false},
+      {L";text/html", false, L"", false},
+      {L"image/x-icon", false, L"", true},
+      {L"Image/Vnd.Microsoft.Icon; q=1", false, L"", true},
+      {L"image/png", false, L"", false},
+  };
+  for (const auto& c : cases) {
+    std::wstring charset;
+    EXPECT_EQ(is_html_content_type(c.type, charset), c.html) << c.type;
+    EXPECT_EQ(charset, c.charset) << c.type;
+    EXPECT_EQ(is_icon_content_type(c.type), c.icon) << c.type;
+  }
+}
+
+TEST(QuotedPrintable, DecodesAndRefuses) {
+  const struct {
+    const char* in;
+    const char* out;  // null: refused
+  } cases[] = {{"a=3Db=3d", "a=b="}, {"soft=\r\nbreak=  \nend=", "softbreakend"},
+               {"=00x", "\0x"},      {"bad=4", nullptr},
+               {"bad=G0", nullptr},  {"bad= x", nullptr}};
+  for (const auto& c : cases) {
+    const std::string in(c.in);
+    const auto out =
+        decode_quoted_printable(reinterpret_cast<const std::uint8_t*>(in.data()), in.size());
+    if (!c.out) {
+      EXPECT_FALSE(out.has_value()) << c.in;
+      continue;
+    }
+    ASSERT_TRUE(out.has_value()) << c.in;
+    const std::string expected(c.out, in == "=00x" ? 2 : std::strlen(c.out));
+    EXPECT_EQ(std::string(out->begin(), out->end()), expected);
+  }
+}
+
+const std::uint8_t* bytes(const std::string& s) {
+  return reinterpret_cast<const std::uint8_t*>(s.data());
+}
+
+TEST(IconFile, AcceptsWholeIconsOnly) {
+  const std::string dib = icontest::dib_icon();
+  const std::string png = icontest::png_icon();
+  const auto a = small_icon_image(bytes(dib), dib.size());
+  ASSERT_TRUE(a.has_value());
+  EXPECT_FALSE(a->png);
+  EXPECT_EQ(a->offset, 22u);
+  EXPECT_EQ(a->size, dib.size() - 22);
+  const auto b = small_icon_image(bytes(png), png.size());
+  ASSERT_TRUE(b.has_value());
+  EXPECT_TRUE(b->png);
+
+  // Of two entries the 16 x 16 one, wherever it lies.
+  std::string two = icontest::icon_file_of(icontest::dib_image(32, 1), 32, 32);
+  const std::string small = icontest::dib_image(16, 2);
+  two.insert(6 + 16, "\x10\x10\0\0\1\0\x20\0", 8);
+  two.insert(6 + 24, std::string(8, '\0'));
+  two[4] = 2;
+  const std::uint32_t first_offset = 6 + 32;
+  for (int i = 0; i < 4; ++i)
+    two[18 + i] = static_cast<char>(first_offset >> (8 * i));
+  const std::uint32_t second_offset = static_cast<std::uint32_t>(two.size());
+  for (int i = 0; i < 4; ++i) {
+    two[6 + 16 + 8 + i] = static_cast<char>(small.size() >> (8 * i));
+    two[6 + 16 + 12 + i] = static_cast<char>(second_offset >> (8 * i));
+  }
+  two += small;
+  const auto c = small_icon_image(bytes(two), two.size());
+  ASSERT_TRUE(c.has_value());
+  EXPECT_EQ(c->width, 16u);
+  EXPECT_EQ(c->offset, second_offset);
+
+  std::string cursor = dib;
+  cursor[2] = 2;
+  std::string outside = dib;
+  outside[14] = static_cast<char>(0xFF);  // the entry's size runs past the end
+  std::string huge = dib;
+  huge[22 + 4] = 0;
+  huge[22 + 5] = 2;  // 512 pixels wide
+  for (const std::string& bad : {cursor, outside, huge, dib.substr(0, dib.size() - 1),
+                                 png.substr(0, 40), std::string("<html>not an icon</html>"),
+                                 std::string(6, '\0'), dib + std::string(kMaxIconFileBytes, '\0')})
+    EXPECT_FALSE(small_icon_image(bytes(bad), bad.size()).has_value());
+}
+
+}  // namespace
+}  // namespace icons
