@@ -1,0 +1,1 @@
+target_link_libraries(quicklinks_portable PUBLIC templates_portable)
