@@ -1,6 +1,7 @@
 #include "icons/portable/icon_link.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace icons {
 namespace {
@@ -93,6 +94,15 @@ int hex_value(std::uint8_t c) {
 
 std::wstring site_root(const url_parts_t& page) {
   return page.scheme + L"://" + page.host;
+}
+
+// Scheme, host and, when it is not the scheme's default, the port.
+std::wstring origin(const url_parts_t& page) {
+  const bool default_port = (page.kind == scheme_kind_t::http && page.port == 80) ||
+                            (page.kind == scheme_kind_t::https && page.port == 443);
+  if (default_port || page.port == 0)
+    return site_root(page);
+  return site_root(page) + L":" + std::to_wstring(page.port);
 }
 
 }  // namespace
@@ -228,6 +238,19 @@ std::wstring resolve_icon_url(const url_parts_t& base, std::wstring_view link) {
   return site_root(base) + folder + L"/" + std::wstring(link);
 }
 
+std::wstring resolve_location(const url_parts_t& current, std::wstring_view location) {
+  const std::size_t scheme_end = location.find(L"://");
+  if (scheme_end != std::wstring_view::npos && location.find_first_of(L"/?#") > scheme_end)
+    return std::wstring(location);
+  if (location.substr(0, 2) == L"//")
+    return current.scheme + L":" + std::wstring(location);
+  if (!location.empty() && location.front() == L'/')
+    return origin(current) + std::wstring(location);
+  const std::size_t slash = current.path.rfind(L'/');
+  const std::wstring folder = slash == std::wstring::npos ? L"" : current.path.substr(0, slash);
+  return origin(current) + folder + L"/" + std::wstring(location);
+}
+
 std::optional<std::vector<std::uint8_t>> decode_quoted_printable(const std::uint8_t* data,
                                                                  std::size_t size) {
   std::vector<std::uint8_t> out;
@@ -272,6 +295,16 @@ std::wstring latin1_text(const std::uint8_t* data, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i)
     text[i] = static_cast<wchar_t>(data[i]);
   return text;
+}
+
+unsigned utf16_code_page(std::wstring_view charset) {
+  for (const wchar_t* name : {L"utf-16", L"utf-16le", L"unicode", L"ucs-2"})
+    if (equals_ci(charset, name))
+      return 1200;
+  for (const wchar_t* name : {L"utf-16be", L"unicodefffe"})
+    if (equals_ci(charset, name))
+      return 1201;
+  return 0;
 }
 
 std::wstring utf16_text(const std::uint8_t* data, std::size_t size, bool big_endian) {

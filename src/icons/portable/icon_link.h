@@ -55,6 +55,10 @@ std::optional<std::wstring> find_icon_link_in_text(std::wstring_view text);
 // not carried over.
 std::wstring resolve_icon_url(const url_parts_t& base, std::wstring_view link);
 
+// The address a redirect's Location names, against the address that answered:
+// absolute, protocol-relative, root-relative or beside the path's last slash.
+std::wstring resolve_location(const url_parts_t& current, std::wstring_view location);
+
 // "scheme://host/favicon.ico" of a page.
 std::wstring favicon_url(const url_parts_t& page);
 
@@ -67,6 +71,12 @@ std::optional<std::vector<std::uint8_t>> decode_quoted_printable(const std::uint
 // The text of a page in a single-byte character set whose bytes are the first
 // 256 code points (the fallback when no conversion service knows the charset).
 std::wstring latin1_text(const std::uint8_t* data, std::size_t size);
+
+// The code page of the UTF-16 charset names (1200 little-endian, 1201
+// big-endian), 0 for any other name. Windows' conversion service knows them;
+// Wine's knows only "unicode", so the page decoding asks here when the
+// service does not know a name.
+unsigned utf16_code_page(std::wstring_view charset);
 
 // UTF-16 text of little- (or, swapped, big-) endian bytes; an odd last byte is
 // dropped.

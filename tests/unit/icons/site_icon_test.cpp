@@ -1,0 +1,309 @@
+// Site icons over HTTP against the test server: the page, its icon link or the
+// "/favicon.ico" fallback, the icon written to the cache; the fetch's bounds
+// (schemes, redirects, sizes, time); the page texts in their charsets.
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "icons/icon_cache.h"
+#include "icons/site_icon.h"
+#include "support/http_test_server.h"
+#include "unit/icons/icon_samples.h"
+
+namespace icons {
+namespace {
+
+using testsupport::http_response_t;
+using testsupport::http_test_server_t;
+
+// Short bounds so that the slow cases end quickly.
+const fetch_limits_t kLimits{2000, 2000, 2000, 1000, 2500, 5, 3};
+
+http_response_t typed(const std::string& type, std::string body) {
+  http_response_t r;
+  if (!type.empty())
+    r.headers.push_back({"Content-Type", type});
+  r.body = std::move(body);
+  return r;
+}
+http_response_t icon_answer(const std::string& bytes) {
+  return typed("image/x-icon", bytes);
+}
+std::string page_with_link(const std::string& href) {
+  return "<html><HEAD><title>t</title>\n<link rel=\"stylesheet\" href=\"s.css\">\n<link "
+         "rel=\"icon\" href=\"" +
+         href + "\"></HEAD><body></body></html>";
+}
+
+std::string read_file(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  if (!in)
+    return "(none)";
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class SiteIcon : public testing::Test {
+ protected:
+  void SetUp() override {
+    ::CoInitialize(nullptr);
+    static int count = 0;
+    m_id = L"site_icon_test_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+           std::to_wstring(++count);
+    ::DeleteFileW(IconCachePath(m_id).c_str());
+  }
+  void TearDown() override {
+    ::DeleteFileW(IconCachePath(m_id).c_str());
+    ::CoUninitialize();
+  }
+  std::string cached() const { return read_file(IconCachePath(m_id)); }
+  bool download(const std::wstring& url) { return DownloadSiteIcon(url, m_id, kLimits); }
+
+  std::wstring m_id;
+};
+
+TEST_F(SiteIcon, PageTextsInTheirCharsets) {
+  const struct {
+    const wchar_t* charset;
+    std::string bytes;
+    std::wstring text;
+  } cases[] = {
+      {L"utf-8", "\xD0\x96<", L"\x0416<"},
+      {L"windows-1251", "\xC0\xFF", L"\x0410\x044F"},
+      {L"", "\xC0\xFF", L"\x00C0\x00FF"},
+      {L"no-such-charset", "\xE9", L"\x00E9"},
+      {L"utf-16", std::string("<\0\x16\x04", 4), L"<\x0416"},
+      {L"unicodeFFFE", std::string("\0<\x04\x16", 4), L"<\x0416"},
+      {L"utf-16", std::string("<", 1), L""},
+  };
+  for (const auto& c : cases) {
+    std::wstring text;
+    EXPECT_EQ(DecodePageText(c.charset, reinterpret_cast<const std::uint8_t*>(c.bytes.data()),
+                             c.bytes.size(), text),
+              S_OK)
+        << c.charset;
+    EXPECT_EQ(text, c.text) << c.charset;
+  }
+}
+
+TEST_F(SiteIcon, IconLinkOfThePageInEachCharset) {
+  http_test_server_t server;
+  ASSERT_TRUE(server.ok());
+  const std::string icon = icontest::dib_icon();
+  server.route("/img/i.ico", icon_answer(icon));
+  const std::string link = server.url("/img/i.ico");
+  const auto utf16 = [](const std::string& text, bool big) {
+    std::string out;
+    for (char c : text) {
+      out.push_back(big ? '\0' : c);
+      out.push_back(big ? c : '\0');
+    }
+    return out;
+  };
+  const struct {
+    const char* type;
+    std::string page;
+  } pages[] = {
+      {"text/html; charset=UTF-8", page_with_link(link) + "\xE2\x82\xAC"},
+      {"Text/HTML;charset=windows-1251", "\xC0\xC1" + page_with_link(link)},
+      {"text/html; charset=utf-16", utf16(page_with_link(link), false)},
+      {"text/html; charset=unicodeFFFE", utf16(page_with_link(link), true)},
+      // Upper-case scheme: still absolute.
+      {"text/html", page_with_link("HTTP" + link.substr(4))},
+  };
+  for (const auto& p : pages) {
+    SCOPED_TRACE(p.type);
+    server.route("/page", typed(p.type, p.page));
+    ::DeleteFileW(IconCachePath(m_id).c_str());
+    ASSERT_TRUE(download(server.wurl("/page")));
+    EXPECT_EQ(cached(), icon);
+  }
+  EXPECT_EQ(server.requests().size(), 2 * std::size(pages));
+  EXPECT_EQ(server.peak_connections(), 1);
+}
+
+TEST_F(SiteIcon, FallbacksAndRelativeLinksOnTheSiteRoot) {
+  // Relative links and the fallback name the host without the page's port:
+  // this group needs the server on port 80.
+  http_test_server_t server(80);
+  if (!server.ok())
+    GTEST_SKIP() << "port 80 is not free here";
+  const std::string icon = icontest::png_icon();
+  for (const char* path :
+       {"/favicon.ico", "/img/i.ico", "/a/b/icon.ico", "/icon.ico", "/base/dir/c.ico"})
+    server.route(path, icon_answer(icon));
+  http_response_t not_found;
+  not_found.status = 404;
+  http_response_t with_base = typed("text/html", page_with_link("c.ico"));
+  with_base.headers.push_back({"Content-Base", "http://127.0.0.1/base/dir/x.html"});
+  const struct {
+    const char* name;
+    const char* path;
+    http_response_t page;
+    const char* icon_path;
+  } cases[] = {
+      {"root-relative link", "/p", typed("text/html", page_with_link("/img/i.ico")), "/img/i.ico"},
+      {"relative link", "/a/b/page.html", typed("text/html", page_with_link("icon.ico")),
+       "/a/b/icon.ico"},
+      {"relative link, no folder", "/page", typed("text/html", page_with_link("icon.ico")),
+       "/icon.ico"},
+      {"Content-Base", "/p", with_base, "/base/dir/c.ico"},
+      {"no icon link", "/p", typed("text/html", "<head><title>t</title></head>"), "/favicon.ico"},
+      {"no </head>", "/p", typed("text/html", "<head><link rel=\"icon\" href=\"/img/i.ico\">"),
+       "/favicon.ico"},
+      {"not HTML", "/p", typed("text/plain", page_with_link("/img/i.ico")), "/favicon.ico"},
+      {"page 404", "/p", not_found, "/favicon.ico"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.route(c.path, c.page);
+    ::DeleteFileW(IconCachePath(m_id).c_str());
+    const std::size_t before = server.requests().size();
+    ASSERT_TRUE(
+        download(L"http://127.0.0.1" + std::wstring(c.path, c.path + strlen(c.path)) + L"?q=1"));
+    EXPECT_EQ(cached(), icon);
+    const auto paths = server.paths();
+    ASSERT_EQ(paths.size(), before + 2);
+    EXPECT_EQ(paths.back(), c.icon_path);
+  }
+}
+
+TEST_F(SiteIcon, IconAnswersThatWriteNothing) {
+  http_test_server_t server;
+  ASSERT_TRUE(server.ok());
+  const std::string icon = icontest::dib_icon();
+  http_response_t not_found;
+  not_found.status = 404;
+  const struct {
+    const char* name;
+    http_response_t answer;
+  } cases[] = {
+      {"PNG type", typed("image/png", icontest::png_image())},
+      {"no type", typed("", icon)},
+      {"404", not_found},
+      {"not an icon file", icon_answer("<html>nope</html>")},
+      {"truncated icon", icon_answer(icon.substr(0, icon.size() / 2))},
+      {"empty", icon_answer("")},
+  };
+  server.route("/page", typed("text/html", page_with_link(server.url("/i.ico"))));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.route("/i.ico", c.answer);
+    EXPECT_FALSE(download(server.wurl("/page")));
+    EXPECT_EQ(cached(), "(none)");
+  }
+}
+
+// HttpGetResource with the result's body as text; "(failed)" when it fails.
+std::string get(const std::wstring& url,
+                std::size_t cap = kMaxIconFileBytes,
+                over_cap_t over = over_cap_t::refuse,
+                fetch_result_t* out = nullptr) {
+  fetch_result_t result;
+  if (!HttpGetResource(url, result, cap, over, kLimits))
+    return "(failed)";
+  std::string body(reinterpret_cast<const char*>(result.body.get()), result.size);
+  if (out)
+    *out = std::move(result);
+  return body;
+}
+
+TEST_F(SiteIcon, TransferEncodingsAndBaseAddress) {
+  http_test_server_t server;
+  ASSERT_TRUE(server.ok());
+  const std::string icon = icontest::dib_icon();
+  http_response_t chunked = icon_answer(icon);
+  chunked.chunked = true;
+  http_response_t close_delimited = icon_answer(icon);
+  close_delimited.no_length = true;
+  http_response_t base64 = icon_answer("AAABAAEA\r\nEBA=\r\n");
+  base64.headers.push_back({"Content-Transfer-Encoding", "BASE64"});
+  http_response_t quoted = icon_answer("a=3Db=\r\nc");
+  quoted.headers.push_back({"Content-Transfer-Encoding", "quoted-printable"});
+  http_response_t bad_quoted = icon_answer("a=ZZ");
+  bad_quoted.headers.push_back({"Content-Transfer-Encoding", "quoted-printable"});
+  http_response_t other = icon_answer("as is");
+  other.headers.push_back({"Content-Transfer-Encoding", "8bit"});
+  server.route("/chunked", chunked);
+  server.route("/close", close_delimited);
+  server.route("/b64", base64);
+  server.route("/qp", quoted);
+  server.route("/badqp", bad_quoted);
+  server.route("/other", other);
+  EXPECT_EQ(get(server.wurl("/chunked")), icon);
+  EXPECT_EQ(get(server.wurl("/close")), icon);
+  EXPECT_EQ(get(server.wurl("/b64")), std::string("\0\0\1\0\1\0\x10\x10", 8));
+  EXPECT_EQ(get(server.wurl("/qp")), "a=bc");
+  EXPECT_EQ(get(server.wurl("/badqp")), "(failed)");
+  EXPECT_EQ(get(server.wurl("/other")), "as is");
+
+  fetch_result_t result;
+  get(server.wurl("/other?x=1"), kMaxIconFileBytes, over_cap_t::refuse, &result);
+  EXPECT_EQ(result.content_type, L"image/x-icon");
+  EXPECT_EQ(result.base_url, L"http://127.0.0.1/other");
+}
+
+TEST_F(SiteIcon, FetchBounds) {
+  http_test_server_t server;
+  ASSERT_TRUE(server.ok());
+  const auto redirect = [&](const std::string& to) {
+    http_response_t r;
+    r.status = 302;
+    r.headers.push_back({"Location", to});
+    return r;
+  };
+  for (int i = 1; i <= 8; ++i)
+    server.route("/r" + std::to_string(i), redirect("/r" + std::to_string(i - 1)));
+  server.route("/r0", icon_answer("end"));
+  server.route("/loop", redirect(server.url("/loop")));
+  server.route("/ftp", redirect("ftp://127.0.0.1/x.ico"));
+  server.route("/relative", redirect("r0"));
+  http_response_t declared = icon_answer("");
+  declared.filler_bytes = 50ull * 1024 * 1024;
+  server.route("/50mb", declared);
+  http_response_t endless = icon_answer("");
+  endless.endless = true;
+  server.route("/endless", endless);
+  http_response_t slow_headers = icon_answer("late");
+  slow_headers.header_delay_ms = 8000;
+  server.route("/slow", slow_headers);
+  http_response_t trickle = icon_answer(std::string(200, 'x'));
+  trickle.trickle_ms = 50;
+  server.route("/trickle", trickle);
+  http_response_t empty = icon_answer("");
+  server.route("/empty", empty);
+
+  EXPECT_EQ(get(server.wurl("/r3")), "end");
+  EXPECT_EQ(get(server.wurl("/r5")), "end");
+  EXPECT_EQ(get(server.wurl("/relative")), "end");
+  for (const char* failing : {"/r6", "/r8", "/loop", "/ftp", "/empty", "/missing"})
+    EXPECT_EQ(get(server.wurl(failing)), "(failed)") << failing;
+
+  // Other schemes are refused before connecting.
+  const std::size_t before = server.requests().size();
+  EXPECT_EQ(get(L"ftp://127.0.0.1:" + std::to_wstring(server.port()) + L"/x.ico"), "(failed)");
+  EXPECT_EQ(server.requests().size(), before);
+
+  // Sizes: an icon over the cap fails, a page is cut there.
+  const ULONGLONG start = ::GetTickCount64();
+  EXPECT_EQ(get(server.wurl("/50mb")), "(failed)");
+  EXPECT_EQ(get(server.wurl("/endless")), "(failed)");
+  EXPECT_EQ(get(server.wurl("/50mb"), kMaxPageBytes, over_cap_t::cut).size(), kMaxPageBytes);
+  EXPECT_EQ(get(server.wurl("/endless"), kMaxPageBytes, over_cap_t::cut).size(), kMaxPageBytes);
+  EXPECT_LT(::GetTickCount64() - start, 8000u);
+
+  // Time: slow headers end with the receive bound, a trickle with the fetch's.
+  for (const char* slow : {"/slow", "/trickle"}) {
+    const ULONGLONG begin = ::GetTickCount64();
+    EXPECT_EQ(get(server.wurl(slow)), "(failed)") << slow;
+    EXPECT_LT(::GetTickCount64() - begin, kLimits.fetch_ms + 1500u) << slow;
+  }
+}
+
+}  // namespace
+}  // namespace icons
