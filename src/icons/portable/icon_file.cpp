@@ -142,4 +142,16 @@ std::optional<icon_image_t> small_icon_image(const std::uint8_t* data, std::size
   return image;
 }
 
+bool is_plain_file_name(std::wstring_view unique_id) {
+  if (unique_id.empty() || unique_id.size() > 128 || unique_id == L"." ||
+      unique_id.find(L"..") != std::wstring_view::npos)
+    return false;
+  for (wchar_t c : unique_id) {
+    if (c < 0x20 || c == 0x7F ||
+        std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos)
+      return false;
+  }
+  return true;
+}
+
 }  // namespace icons

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace icons {
 
@@ -30,5 +31,18 @@ struct icon_image_t {
 // accepts (cursors included), larger than kMaxIconFileBytes, or when that
 // entry's image is not whole.
 std::optional<icon_image_t> small_icon_image(const std::uint8_t* data, std::size_t size);
+
+// Whether a unique identifier can name a cache file: 1 to 128 characters, no
+// control characters, no path separators, drive or stream colons, wildcards or
+// "..", and not "." alone.
+bool is_plain_file_name(std::wstring_view unique_id);
+
+// A cached icon is refreshed when its last write is 31 days or more before
+// now (100-ns units). The difference is unsigned, so a last write in the
+// future counts as expired too.
+inline constexpr std::uint64_t kIconLifetime = 31ull * 864000000000ull;
+inline bool icon_expired(std::uint64_t now, std::uint64_t last_write) {
+  return now - last_write >= kIconLifetime;
+}
 
 }  // namespace icons

@@ -1,0 +1,261 @@
+// The icon finder with its worker, the test server and real cache files: the
+// first lookup queues, one completion per drained queue, then the icon; stale,
+// future and corrupt files refreshed; duplicates merged; identifiers that are
+// no file names refused; stopping with a full queue and a slow download.
+#include <windows.h>
+#include <objbase.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "icons/icon_cache.h"
+#include "icons/icon_finder.h"
+#include "support/http_test_server.h"
+#include "tests/support/traced_test_main.h"
+#include "unit/icons/icon_samples.h"
+
+namespace icons {
+namespace {
+
+using testsupport::http_response_t;
+using testsupport::http_test_server_t;
+
+constexpr UINT kIconsReady = WM_USER + 302;
+const fetch_limits_t kLimits{2000, 2000, 2000, 1500, 3000, 5, 3};
+
+// A window that counts the completions it receives.
+class sink_window_t {
+ public:
+  sink_window_t() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &sink_window_t::proc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"IconFinderTestSink";
+    ::RegisterClassW(&wc);
+    m_hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                               wc.hInstance, nullptr);
+  }
+  ~sink_window_t() { ::DestroyWindow(m_hwnd); }
+  HWND get() const { return m_hwnd; }
+  // Pumps messages until a completion arrived or the time is up; then for
+  // settle_ms more so that extra completions show.
+  int wait(DWORD timeout_ms, DWORD settle_ms = 300) {
+    const ULONGLONG start = ::GetTickCount64();
+    ULONGLONG settle_from = 0;
+    while (::GetTickCount64() - start < timeout_ms) {
+      MSG msg;
+      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        ::DispatchMessageW(&msg);
+      if (s_count > 0 && settle_from == 0)
+        settle_from = ::GetTickCount64();
+      if (settle_from && ::GetTickCount64() - settle_from > settle_ms)
+        break;
+      ::Sleep(10);
+    }
+    return std::exchange(s_count, 0);
+  }
+
+ private:
+  static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == kIconsReady)
+      ++s_count;
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+  }
+  static inline int s_count = 0;
+  HWND m_hwnd = nullptr;
+};
+
+std::string read_file(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
+}
+
+bool traced(const std::vector<std::string>& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+std::string narrow(const std::wstring& w) {
+  return std::string(w.begin(), w.end());
+}
+
+void set_age(const std::wstring& path, double days) {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER value{{now.dwLowDateTime, now.dwHighDateTime}};
+  value.QuadPart -= static_cast<LONGLONG>(days * 864000000000.0);
+  const FILETIME when{value.LowPart, value.HighPart};
+  HANDLE file =
+      ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ::SetFileTime(file, nullptr, nullptr, &when);
+  ::CloseHandle(file);
+}
+
+DWORD thread_count() {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{sizeof entry};
+  DWORD count = 0;
+  for (BOOL ok = ::Thread32First(snapshot, &entry); ok; ok = ::Thread32Next(snapshot, &entry))
+    count += entry.th32OwnerProcessID == ::GetCurrentProcessId();
+  ::CloseHandle(snapshot);
+  return count;
+}
+
+class IconFinder : public testing::Test {
+ protected:
+  void SetUp() override {
+    ::CoInitialize(nullptr);
+    ASSERT_TRUE(m_server.ok());
+    m_server.route("/page", {200, {{"Content-Type", "text/html"}}, page(m_server.url("/i.ico"))});
+    m_server.route("/i.ico", {200, {{"Content-Type", "image/x-icon"}}, m_icon});
+  }
+  void TearDown() override {
+    for (const auto& id : m_ids)
+      ::DeleteFileW(IconCachePath(id).c_str());
+    ::CoUninitialize();
+  }
+  static std::string page(const std::string& icon) {
+    return "<head><link rel=\"shortcut icon\" href=\"" + icon + "\"></head>";
+  }
+  std::wstring new_id() {
+    static int count = 0;
+    m_ids.push_back(L"finder_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+                    std::to_wstring(++count));
+    ::DeleteFileW(IconCachePath(m_ids.back()).c_str());
+    return m_ids.back();
+  }
+
+  http_test_server_t m_server;
+  std::string m_icon = icontest::dib_icon();
+  std::vector<std::wstring> m_ids;
+  sink_window_t m_sink;
+};
+
+TEST_F(IconFinder, FirstLookupQueuesThenTheIconComes) {
+  CIconFinder finder(kLimits);
+  finder.SetNotifyTarget(m_sink.get(), kIconsReady);
+  const std::wstring id = new_id();
+  const std::wstring url = m_server.wurl("/page");
+  testsupport::new_trace_lines();
+  EXPECT_EQ(finder.GetUrlIcon(id.c_str(), url.c_str()), nullptr);
+  EXPECT_EQ(m_sink.wait(5000), 1);
+  EXPECT_EQ(read_file(IconCachePath(id)), m_icon);
+  HICON icon = finder.GetUrlIcon(id.c_str(), url.c_str());
+  ASSERT_NE(icon, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(::GetIconInfo(icon, &info));
+  BITMAP bitmap{};
+  ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  EXPECT_EQ(bitmap.bmWidth, 16);
+  ::DeleteObject(info.hbmColor);
+  ::DeleteObject(info.hbmMask);
+  ::DestroyIcon(icon);
+  finder.Stop();
+
+  const auto lines = testsupport::new_trace_lines();
+  EXPECT_TRUE(traced(lines, "szUniqueId  = " + narrow(id)));
+  EXPECT_TRUE(traced(lines, "szUrl       = " + narrow(url)));
+  EXPECT_TRUE(traced(lines, "hIconResult = 0x00000000"));
+  EXPECT_TRUE(
+      traced(lines, "The icon request has been queued successfully, szUniqueId = " + narrow(id)));
+  // Wine refuses background mode; the worker carries on without it.
+  EXPECT_TRUE(traced(lines, "CIconFinder::WorkerBody"));
+  EXPECT_EQ(m_server.paths(), (std::vector<std::string>{"/page", "/i.ico"}));
+}
+
+TEST_F(IconFinder, StaleFutureAndCorruptFilesAreRefreshed) {
+  CIconFinder finder(kLimits);
+  finder.SetNotifyTarget(m_sink.get(), kIconsReady);
+  const std::wstring url = m_server.wurl("/page");
+  const struct {
+    const char* name;
+    std::string bytes;
+    double age_days;
+    bool icon;
+    bool queued;
+  } cases[] = {
+      {"fresh", m_icon, 0, true, false},
+      {"30 days", m_icon, 30.9, true, false},
+      {"31 days", m_icon, 31.0, true, true},
+      {"in the future", m_icon, -1, true, true},
+      {"PNG inside", icontest::png_icon(), 1, true, false},
+      {"corrupt", "<html>not an icon</html>", 1, false, true},
+      {"empty", "", 1, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring id = new_id();
+    std::ofstream(IconCachePath(id).c_str(), std::ios::binary) << c.bytes;
+    set_age(IconCachePath(id), c.age_days);
+    testsupport::new_trace_lines();
+    HICON icon = finder.GetUrlIcon(id.c_str(), url.c_str());
+    EXPECT_EQ(icon != nullptr, c.icon);
+    if (icon)
+      ::DestroyIcon(icon);
+    const auto lines = testsupport::new_trace_lines();
+    EXPECT_EQ(traced(lines, "queued successfully"), c.queued);
+    EXPECT_EQ(traced(lines, "Invalid icon file!"), !c.icon);
+  }
+  // The refreshed files get the served icon.
+  EXPECT_EQ(m_sink.wait(10000, 1500), 1);
+  EXPECT_EQ(read_file(IconCachePath(m_ids[5])), m_icon);
+}
+
+TEST_F(IconFinder, DuplicatesMergedAndBadIdentifiersRefused) {
+  http_response_t slow{200, {{"Content-Type", "text/html"}}, "<head></head>"};
+  slow.header_delay_ms = 700;
+  m_server.route("/slow", slow);
+  CIconFinder finder(kLimits);
+  finder.SetNotifyTarget(m_sink.get(), kIconsReady);
+  const std::wstring first = new_id();
+  const std::wstring twice = new_id();
+  const std::wstring slow_url = m_server.wurl("/slow");
+  const std::wstring url = m_server.wurl("/page");
+  EXPECT_EQ(finder.GetUrlIcon(first.c_str(), slow_url.c_str()), nullptr);
+  EXPECT_EQ(finder.GetUrlIcon(twice.c_str(), url.c_str()), nullptr);
+  EXPECT_EQ(finder.GetUrlIcon(twice.c_str(), url.c_str()), nullptr);
+  for (const wchar_t* bad :
+       {L"", L"a\\b", L"a/b", L"c:x", L"..", L"x..y", L"tab\there", L"stream:name"})
+    EXPECT_EQ(finder.GetUrlIcon(bad, url.c_str()), nullptr);
+  EXPECT_EQ(finder.GetUrlIcon(std::wstring(129, L'x').c_str(), url.c_str()), nullptr);
+  EXPECT_EQ(m_sink.wait(8000, 500), 1);
+  const auto paths = m_server.paths();
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/page"), 1);
+  EXPECT_EQ(read_file(IconCachePath(twice)), m_icon);
+}
+
+TEST_F(IconFinder, StoppingWithAFullQueueEndsAfterTheCurrentDownload) {
+  http_response_t trickle{200, {{"Content-Type", "text/html"}}, std::string(1000, ' ')};
+  trickle.trickle_ms = 20;
+  m_server.route("/trickle", trickle);
+  const DWORD threads = thread_count();
+  DWORD handles_before = 0;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &handles_before);
+  {
+    CIconFinder finder(kLimits);
+    finder.SetNotifyTarget(m_sink.get(), kIconsReady);
+    const std::wstring url = m_server.wurl("/trickle");
+    for (int i = 0; i < 50; ++i)
+      finder.FindIcon(new_id(), url);
+    ::Sleep(200);
+    const ULONGLONG start = ::GetTickCount64();
+    finder.Stop();
+    EXPECT_LT(::GetTickCount64() - start, kLimits.fetch_ms + 1000u);
+  }
+  EXPECT_EQ(m_server.paths().size(), 1u);
+  EXPECT_EQ(thread_count(), threads);
+  DWORD handles_after = 0;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &handles_after);
+  EXPECT_LE(handles_after, handles_before + 2);  // WinHTTP keeps a few of its own
+  EXPECT_EQ(m_sink.wait(300, 0), 0);
+}
+
+}  // namespace
+}  // namespace icons
