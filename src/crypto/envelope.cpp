@@ -139,6 +139,13 @@ void obfuscate_bytes(const unsigned char* plain,
                      std::size_t size,
                      _auto_heap_mem<unsigned char>& envelope) {
   const obfuscation_key_t key;
+  obfuscate_bytes(key, plain, size, envelope);
+}
+
+void obfuscate_bytes(const obfuscation_key_t& key,
+                     const unsigned char* plain,
+                     std::size_t size,
+                     _auto_heap_mem<unsigned char>& envelope) {
   cipher_block_t iv{};
   THROW_LAST_ERROR_IF(!::CryptGenRandom(key.provider(), static_cast<DWORD>(iv.size()), iv.data()));
 
@@ -162,6 +169,13 @@ void deobfuscate_bytes(const unsigned char* envelope,
                        std::size_t size,
                        _auto_heap_mem<unsigned char>& plain) {
   const obfuscation_key_t key;
+  deobfuscate_bytes(key, envelope, size, plain);
+}
+
+void deobfuscate_bytes(const obfuscation_key_t& key,
+                       const unsigned char* envelope,
+                       std::size_t size,
+                       _auto_heap_mem<unsigned char>& plain) {
   if (size < sizeof kEnvelopeMagic ||
       std::memcmp(envelope, kEnvelopeMagic, sizeof kEnvelopeMagic) != 0 || size > MAXDWORD)
     bad_data();

@@ -48,10 +48,20 @@ class obfuscation_key_t {
 void obfuscate_bytes(const unsigned char* plain,
                      std::size_t size,
                      _auto_heap_mem<unsigned char>& envelope);
+// The same with a key the caller derived once for many envelopes: the key is
+// the process's, so these envelopes and the others are interchangeable.
+void obfuscate_bytes(const obfuscation_key_t& key,
+                     const unsigned char* plain,
+                     std::size_t size,
+                     _auto_heap_mem<unsigned char>& envelope);
 
 // An envelope back to its plain bytes. A malformed envelope traces "bad data" and
 // throws NTE_BAD_DATA. `plain` is left alone on failure.
 void deobfuscate_bytes(const unsigned char* envelope,
+                       std::size_t size,
+                       _auto_heap_mem<unsigned char>& plain);
+void deobfuscate_bytes(const obfuscation_key_t& key,
+                       const unsigned char* envelope,
                        std::size_t size,
                        _auto_heap_mem<unsigned char>& plain);
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crypto/base64.h"
+#include "crypto/envelope.h"
 #include "support/hresult.h"
 #include "tracing/trace.h"
 
@@ -24,6 +25,33 @@ HRESULT ObfuscateToText(std::wstring_view secret, std::wstring& text) noexcept {
     return E_INVALIDARG;
   return ObfuscateToText(reinterpret_cast<const BYTE*>(secret.data()),
                          static_cast<DWORD>(secret.size() * sizeof(wchar_t)), text);
+}
+
+HRESULT ObfuscateToText(const obfuscation_key_t& key,
+                        std::wstring_view secret,
+                        std::wstring& text) noexcept {
+  try {
+    _auto_heap_mem<unsigned char> envelope;
+    obfuscate_bytes(key, reinterpret_cast<const unsigned char*>(secret.data()),
+                    secret.size() * sizeof(wchar_t), envelope);
+    if (envelope.size() > MAXDWORD)
+      THROW_HR(E_INVALIDARG);
+    THROW_IF_FAILED(Base64Encode(envelope.get(), static_cast<DWORD>(envelope.size()), text));
+    return S_OK;
+  }
+  CATCH_RETURN();
+}
+
+HRESULT DeobfuscateFromText(const obfuscation_key_t& key,
+                            std::wstring_view text,
+                            _auto_heap_mem<unsigned char>& plain) noexcept {
+  try {
+    _auto_heap_mem<unsigned char> envelope;
+    THROW_IF_FAILED(Base64Decode(text, envelope));
+    deobfuscate_bytes(key, envelope.get(), envelope.size(), plain);
+    return S_OK;
+  }
+  CATCH_RETURN();
 }
 
 HRESULT DeobfuscateFromText(std::wstring_view text, CHeapCryptBlob& plain) noexcept {

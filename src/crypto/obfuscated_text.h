@@ -14,6 +14,7 @@
 
 #include "crypto/crypt_blob.h"
 #include "crypto/crypt_memory.h"
+#include "crypto/envelope.h"
 
 namespace crypto {
 
@@ -21,6 +22,14 @@ namespace crypto {
 HRESULT ObfuscateToText(const BYTE* plain, DWORD size, std::wstring& text) noexcept;
 // A wide secret: its UTF-16 code units without a terminator.
 HRESULT ObfuscateToText(std::wstring_view secret, std::wstring& text) noexcept;
+
+// The same with a key derived once by the caller (envelope.h).
+HRESULT ObfuscateToText(const obfuscation_key_t& key,
+                        std::wstring_view secret,
+                        std::wstring& text) noexcept;
+HRESULT DeobfuscateFromText(const obfuscation_key_t& key,
+                            std::wstring_view text,
+                            _auto_heap_mem<unsigned char>& plain) noexcept;
 
 // plain is unchanged on failure; malformed text fails with NTE_BAD_DATA (or the
 // Base64 decoder's error).

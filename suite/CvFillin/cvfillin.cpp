@@ -20,6 +20,7 @@
 #include "store/portable/profile_records.h"
 #include "suite/CvFillin/profile_text.h"
 #include "suite/common/standin_faults.h"
+#include "suite/common/standin_time.h"
 #include "suite/include/fillin_api.h"
 #include "suite/include/pstore_api.h"
 #include "support/unique_any.h"
@@ -58,15 +59,6 @@ profile_data_t& profile_data(LPCWSTR text) {
   if (!g_last || !g_last->holds_string(text))
     g_last = std::make_unique<profile_data_t>(text ? std::wstring_view(text) : std::wstring_view());
   return *g_last;
-}
-
-std::string now_text() {
-  SYSTEMTIME now{};
-  ::GetLocalTime(&now);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
-                now.wHour, now.wMinute, now.wSecond);
-  return text;
 }
 
 bool valid_id(LPCWSTR template_id) {
@@ -262,7 +254,7 @@ extern "C" HRESULT WINAPI dll_function_createprofile(LPCWSTR template_id,
       for (const cvprofile_t& r : list)
         record.profileindex = std::max(record.profileindex, r.profileindex + 1);
       record.profilename = profile_name ? profile_name : L"";
-      record.updatedate = now_text();
+      record.updatedate = standin::update_date_text();
       list.push_back(std::move(record));
       return S_OK;
     });
@@ -310,7 +302,7 @@ extern "C" HRESULT WINAPI dll_function_kvichangepassword(LPCWSTR template_id,
         for (auto& item : record.items) {
           if (item.dbname == name) {
             item.value = new_password ? new_password : L"";
-            record.updatedate = now_text();
+            record.updatedate = standin::update_date_text();
             return S_OK;
           }
         }

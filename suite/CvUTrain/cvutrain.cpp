@@ -20,6 +20,7 @@
 #include "suite/CvUTrain/form_dialog.h"
 #include "suite/CvUTrain/logon_template.h"
 #include "suite/common/standin_faults.h"
+#include "suite/common/standin_time.h"
 #include "suite/include/fillin_api.h"
 #include "suite/include/pstore_api.h"
 #include "support/hresult.h"
@@ -326,7 +327,7 @@ HRESULT modify_profile(HWND owner,
   }
   if (!adding && !changed)
     return S_FALSE;
-  result.updatedate = cvutrain::now_text();
+  result.updatedate = standin::update_date_text();
 
   serialization::cotaskmem_block_t image;
   if (serialization::SaveProfileImage(result, image) == 0)
@@ -360,7 +361,7 @@ void save_new_logon(const cvutrain::written_template_t& logon,
   record.profilename = !user.empty() ? user.view() : name.view();
   record.qlinkname = name.view();
   record.submitprofile = 1;
-  record.updatedate = cvutrain::now_text();
+  record.updatedate = standin::update_date_text();
   cvprofileitem_t user_item;
   user_item.displayname = L"User name";
   user_item.dbname = "username";

@@ -15,8 +15,9 @@ const char kUsage[] =
     "  --die-on-request              exit (code 0xDEAD) after reading a request, unacknowledged\n"
     "  --keep-payload                keep the last payload mapping open after answering\n"
     "CVAgent --save-logon TEMPLATE_ID [--profile NAME] [--profile-index N] [--form-index N]\n"
-    "        [--item NAME=VALUE]...  leave a saved logon in the shared storage, broadcast\n"
-    "                                WM_CV_PSTORAGE_UPDATED and exit\n";
+    "        [--age-days N] [--item [DBNAME:]NAME=VALUE]...\n"
+    "                                leave a saved logon in the shared storage (updated N\n"
+    "                                days ago), broadcast WM_CV_PSTORAGE_UPDATED and exit\n";
 
 namespace {
 
@@ -66,12 +67,21 @@ options_t parse_options(int argc, const wchar_t* const* argv) {
       logon.profile_index = parse_int(value("--profile-index"), "--profile-index");
     } else if (option == L"--form-index") {
       logon.form_index = parse_int(value("--form-index"), "--form-index");
+    } else if (option == L"--age-days") {
+      logon.age_days = static_cast<unsigned>(parse_int(value("--age-days"), "--age-days"));
     } else if (option == L"--item") {
       const std::wstring item = value("--item");
       const auto equals = item.find(L'=');
       if (equals == std::wstring::npos || equals == 0)
-        throw usage_error("--item takes NAME=VALUE");
-      logon.items.emplace_back(item.substr(0, equals), item.substr(equals + 1));
+        throw usage_error("--item takes [DBNAME:]NAME=VALUE");
+      const auto colon = item.substr(0, equals).find(L':');
+      saved_logon_t::item_t entry;
+      if (colon != std::wstring::npos)
+        entry.dbname.assign(item.begin(), item.begin() + static_cast<std::ptrdiff_t>(colon));
+      entry.display_name = item.substr(colon == std::wstring::npos ? 0 : colon + 1,
+                                       equals - (colon == std::wstring::npos ? 0 : colon + 1));
+      entry.value = item.substr(equals + 1);
+      logon.items.push_back(std::move(entry));
     } else if (option == L"--help" || option == L"-h" || option == L"/?") {
       options.help = true;
     } else {

@@ -16,7 +16,13 @@ struct saved_logon_t {
   std::wstring profile_name;
   int profile_index = 0;
   int form_index = 0;
-  std::vector<std::pair<std::wstring, std::wstring>> items;  // display name, value
+  unsigned age_days = 0;  // the update date lies this many days back
+  struct item_t {
+    std::string dbname;  // the template field it fills (may be empty)
+    std::wstring display_name;
+    std::wstring value;
+  };
+  std::vector<item_t> items;
 };
 
 struct options_t {

@@ -5,6 +5,7 @@
 #include "agent/portable/channel_layout.h"
 #include "store/portable/memory_block.h"
 #include "store/portable/profile_records.h"
+#include "suite/common/standin_time.h"
 #include "suite/include/pstore_api.h"
 #include "support/unique_any.h"
 
@@ -23,28 +24,20 @@ F entry(HMODULE module, const char* name) {
   return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
 
-std::string today() {
-  SYSTEMTIME now{};
-  ::GetLocalTime(&now);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
-                now.wHour, now.wMinute, now.wSecond);
-  return text;
-}
-
 serialization::cvprofile_t profile_record(const saved_logon_t& logon) {
   serialization::cvprofile_t record;
   record.operation = 1;
   record.profileindex = logon.profile_index;
   record.profilename = logon.profile_name;
   record.formindex = logon.form_index;
-  record.updatedate = today();
+  record.updatedate = standin::update_date_text(logon.age_days);
   std::int32_t memory_id = 0;
-  for (const auto& [name, value] : logon.items) {
+  for (const auto& entry : logon.items) {
     serialization::cvprofileitem_t item;
     item.value_op = 1;
-    item.displayname = name;
-    item.value = serialization::secure_wstring(value);
+    item.dbname = entry.dbname;
+    item.displayname = entry.display_name;
+    item.value = serialization::secure_wstring(entry.value);
     item.memid = memory_id++;
     record.items.push_back(std::move(item));
   }

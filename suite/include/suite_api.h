@@ -43,3 +43,15 @@ typedef BOOL(WINAPI* CVFPDoesSecretExist_fn)(LPCWSTR account, DWORD kind, LPCWST
 //   "Stall_<entry point>" REG_DWORD  the entry point sleeps this many milliseconds first
 // Other, stand-in specific values are documented in docs/suite-stand-ins.md.
 #define CV_STANDIN_FAULT_KEY L"Software\\CorvantisStandIns"
+
+// CVUserAuth.dll: the ID-card component, ProgID "CVUserAuth.CVIDCardInfo" (an
+// in-process server). Its refresh interface's eleventh method (QueryInterface
+// counted as the first) takes no argument and makes the component read the
+// overall status (IDCard_SS) again.
+#define CV_IDCARD_PROGID L"CVUserAuth.CVIDCardInfo"
+// {1F55E9D8-BD0E-4033-8140-C8FA6AA54DB4}
+inline constexpr IID IID_ICVIDCardRefresh = {0x1F55E9D8,
+                                             0xBD0E,
+                                             0x4033,
+                                             {0x81, 0x40, 0xC8, 0xFA, 0x6A, 0xA5, 0x4D, 0xB4}};
+inline constexpr int kIdCardRefreshMethod = 10;  // vtable slot, counting from 0

@@ -64,7 +64,7 @@ TEST(AgentStandIn, SavedLogonGoesToTheSharedStorageThenIsBroadcast) {
 
   std::wstring command = L"\"" + testsupport::program_file(L"CVAgent.exe") +
                          L"\" --save-logon {6B1D0C52-1111-4D2A-9A77-0E0F5A1B2C3D} "
-                         L"--profile Work --profile-index 2 --item \"User=alice\" "
+                         L"--profile Work --profile-index 2 --item \"username:User=alice\" "
                          L"--item \"Password=s3cret \u00e9\"";
   STARTUPINFOW startup{sizeof(startup)};
   PROCESS_INFORMATION process{};
@@ -92,6 +92,8 @@ TEST(AgentStandIn, SavedLogonGoesToTheSharedStorageThenIsBroadcast) {
   EXPECT_EQ(record.profileindex, 2);
   ASSERT_EQ(record.items.size(), 2u);
   EXPECT_EQ(record.items[0].displayname, L"User");
+  EXPECT_EQ(record.items[0].dbname, "username");
+  EXPECT_EQ(record.items[1].dbname, "");
   EXPECT_EQ(record.items[0].value.view(), L"alice");
   EXPECT_EQ(record.items[1].displayname, L"Password");
   EXPECT_EQ(record.items[1].value.view(), L"s3cret \u00e9");

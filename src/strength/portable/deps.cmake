@@ -1,0 +1,1 @@
+target_link_libraries(strength_portable PUBLIC templates_portable store_portable)
