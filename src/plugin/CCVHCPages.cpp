@@ -8,6 +8,7 @@
 #include "plugin/pages.h"
 #include "plugin/registrar.h"
 #include "plugin/settings.h"
+#include "store/backup_storage.h"
 #include "support/com.h"
 #include "support/registry.h"
 #include "tracing/trace.h"
@@ -217,21 +218,15 @@ HRESULT STDMETHODCALLTYPE CCVHCPages::GetStatus(LONG* status, BSTR* text) {
 
 HRESULT STDMETHODCALLTYPE CCVHCPages::GetStorageData(VARIANT* names, VARIANT* data) {
   tracecore::trace_scope scope("CCVHCPages::GetStorageData");
-  // The backup image is collected by the storage backup; until it exists the
-  // host gets nothing to back up (both VARIANTs stay untouched).
-  tracecore::trace_text("no storage data to back up");
-  return S_OK;
+  return backup::GetStorageData(names, data);
 }
 
 HRESULT STDMETHODCALLTYPE CCVHCPages::SetStorageData(VARIANT* data) {
   tracecore::trace_scope scope("CCVHCPages::SetStorageData");
-  if (data == nullptr || data->vt != (VT_ARRAY | VT_UI1)) {
-    tracecore::trace_text("not a byte array: ignored");
-    return S_OK;
-  }
-  // No backup image format is understood yet, so nothing decodes.
-  tracecore::trace_error("backup image not understood", E_UNEXPECTED);
-  return E_UNEXPECTED;
+  const HRESULT hr = backup::SetStorageData(data);
+  if (FAILED(hr))
+    tracecore::trace_error("SetStorageData", hr);
+  return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CCVHCPages::GetInfo(LONG id, VARIANT* value) {
