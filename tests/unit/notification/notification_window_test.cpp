@@ -1,0 +1,332 @@
+// The notification window as the main page makes it, with real page windows:
+// its class and name, the forwards to the pages, the storage and icon
+// requests, the lazy secret restore, the refreshes it asks of the storage
+// hooks, and its end with the icon worker busy.
+#include <windows.h>
+#include <objbase.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "agent/notification_services.h"
+#include "agent/notification_window.h"
+#include "icons/icon_cache.h"
+#include "support/http_test_server.h"
+#include "tests/support/traced_test_main.h"
+#include "unit/icons/icon_samples.h"
+
+namespace agent {
+namespace {
+
+const icons::fetch_limits_t kLimits{2000, 2000, 2000, 1500, 3000, 5, 3};
+
+struct received_t {
+  HWND page;
+  UINT message;
+  WPARAM wparam;
+  LPARAM lparam;
+  DWORD change_size;  // cbSize of a 2001 record
+};
+std::vector<received_t> g_received;
+
+LRESULT CALLBACK page_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kMsgPageNotify || msg == kMsgSecretRestored) {
+    DWORD size = 0;
+    if (msg == kMsgPageNotify && wp == kNotifyStorageUpdated && lp != 0)
+      size = reinterpret_cast<const page_change_t*>(lp)->cbSize;
+    g_received.push_back({hwnd, msg, wp, lp, size});
+  }
+  return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+HWND make_page(HWND parent = nullptr) {
+  static const ATOM page_class = [] {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = page_proc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"NotificationTestPage";
+    return ::RegisterClassW(&wc);
+  }();
+  (void)page_class;
+  return ::CreateWindowExW(0, L"NotificationTestPage", L"page",
+                           parent ? WS_CHILD : WS_OVERLAPPEDWINDOW, 0, 0, 50, 50, parent, nullptr,
+                           ::GetModuleHandleW(nullptr), nullptr);
+}
+
+void pump(DWORD ms) {
+  const ULONGLONG start = ::GetTickCount64();
+  do {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+      ::DispatchMessageW(&msg);
+    ::Sleep(5);
+  } while (::GetTickCount64() - start < ms);
+}
+
+std::vector<received_t> take_received() {
+  return std::exchange(g_received, {});
+}
+
+bool traced(const std::vector<std::string>& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+std::string hex(HWND window, const char* format) {
+  char text[32];
+  std::snprintf(text, sizeof text, format,
+                static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(window)));
+  return text;
+}
+
+// A storage object for the hooks: counts its references.
+class fake_storage_t : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid != IID_IUnknown) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  ULONG refs = 0;
+};
+
+fake_storage_t g_storage;
+int g_opened = 0;
+std::vector<std::string> g_calls;
+HRESULT g_profile_result = S_OK;
+
+void install_hooks() {
+  notification_services_t services;
+  services.open_storage = [](IUnknown** out) -> HRESULT {
+    ++g_opened;
+    *out = &g_storage;
+    g_storage.AddRef();
+    return S_OK;
+  };
+  services.storage_interface = &IID_IUnknown;
+  services.refresh_manifest_list = [](HWND window) {
+    g_calls.push_back("manifest " + hex(window, "%08X"));
+    return true;
+  };
+  services.refresh_profile_from_global = [](HWND window, IUnknown* storage) {
+    g_calls.push_back("profile " + hex(window, "%08X"));
+    return g_profile_result;
+  };
+  services.recalculate_strength = [](HWND owner, IUnknown* storage) -> HRESULT {
+    g_calls.push_back("strength " + hex(owner, "%08X"));
+    return S_OK;
+  };
+  SetNotificationServices(services);
+}
+
+class NotificationWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    ::CoInitialize(nullptr);
+    SetNotificationServices({});
+    g_received.clear();
+    g_calls.clear();
+    m_main = make_page();
+    m_tab = make_page(m_main);
+    m_hwnd = m_window.AddWindow(m_main, true);
+    m_window.AddWindow(m_tab, false);
+    ASSERT_NE(m_hwnd, nullptr);
+  }
+  void TearDown() override {
+    m_window.DestroyNotificationWindow();
+    ::DestroyWindow(m_main);
+    SetNotificationServices({});
+    ::CoUninitialize();
+  }
+
+  CNotificationWindow m_window{kLimits};
+  HWND m_main = nullptr;
+  HWND m_tab = nullptr;
+  HWND m_hwnd = nullptr;
+};
+
+TEST_F(NotificationWindow, ClassNameStylesAndForwards) {
+  EXPECT_EQ(::FindWindowW(L"CV_LocalAgentDS", L"NotificationWindow"), m_hwnd);
+  EXPECT_EQ(::GetWindowLongW(m_hwnd, GWL_STYLE) & WS_POPUP, static_cast<LONG>(WS_POPUP));
+  EXPECT_EQ(::GetWindowLongW(m_hwnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW);
+  EXPECT_FALSE(::IsWindowVisible(m_hwnd));
+  EXPECT_TRUE(traced(testsupport::new_trace_lines(), hex(m_hwnd, "AddWindow = 0x%08X")));
+  EXPECT_EQ(m_window.AddWindow(make_page(m_main), true), m_hwnd);  // one window per object
+
+  // From outside: every page, parameters unchanged, in order.
+  ::SendMessageW(m_hwnd, kMsgPageNotify, 77, 0x1234);
+  ::SendMessageW(m_hwnd, RegisteredMessages().settings_changed, 0, 0);
+  auto got = take_received();
+  ASSERT_EQ(got.size(), 6u);
+  EXPECT_EQ(got[0].page, m_main);
+  EXPECT_EQ(got[1].page, m_tab);
+  EXPECT_EQ(got[0].wparam, 77u);
+  EXPECT_EQ(got[1].lparam, 0x1234);
+  EXPECT_EQ(got[3].wparam, kNotifySettingsChanged);
+  EXPECT_EQ(got[5].wparam, kNotifySettingsChanged);
+
+  // The storage change goes to every page but the active one, with its record.
+  m_window.SetActiveHostPage(m_main);
+  ::SendMessageW(m_hwnd, RegisteredMessages().pstorage_updated, 0, 0);
+  got = take_received();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].page, m_tab);
+  EXPECT_EQ(got[0].wparam, kNotifyStorageUpdated);
+  EXPECT_EQ(got[0].change_size, sizeof(page_change_t));
+
+  // Icons ready: live pages only.
+  HWND gone = make_page();
+  m_window.AddWindow(gone, false);
+  ::DestroyWindow(gone);
+  ::SendMessageW(m_hwnd, kMsgIconsReady, 0, 0);
+  got = take_received();
+  EXPECT_EQ(got.size(), 3u);
+  for (const auto& r : got)
+    EXPECT_NE(r.page, gone);
+}
+
+TEST_F(NotificationWindow, LazySecretRestoreOnTheNextActivePage) {
+  ::PostMessageW(m_hwnd, kMsgLocalDataChanged, 0, 0);
+  pump(50);
+  testsupport::new_trace_lines();
+  m_window.SetActiveHostPage(m_tab);
+  auto got = take_received();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].message, kMsgSecretRestored);
+  EXPECT_TRUE(traced(testsupport::new_trace_lines(),
+                     hex(m_tab, "m_hWndActiveHostPage = 0x%X") + ", m_fLazySecretRestored = 1"));
+  m_window.SetActiveHostPage(m_tab);
+  EXPECT_TRUE(take_received().empty());
+  EXPECT_TRUE(traced(testsupport::new_trace_lines(), "m_fLazySecretRestored = 0"));
+}
+
+TEST_F(NotificationWindow, StorageRequestsAndRefreshes) {
+  // Without the storage part installed: nothing, traced.
+  storage_request_t request;
+  request.storage = &g_storage;
+  ::SendMessageW(m_hwnd, kMsgGetStorage, 0, reinterpret_cast<LPARAM>(&request));
+  EXPECT_EQ(request.storage, nullptr);
+  ::SendMessageW(m_hwnd, kMsgRecalculateStrength, 0, 0);
+  const auto lines = testsupport::new_trace_lines();
+  EXPECT_TRUE(traced(lines, "OpenDashBoardStorage: not available"));
+  EXPECT_TRUE(traced(lines, "RecalculatePasswordStrength: not available"));
+
+  install_hooks();
+  storage_request_t wrong;
+  wrong.cbSize = 12;
+  wrong.storage = &g_storage;
+  ::SendMessageW(m_hwnd, kMsgGetStorage, 0, reinterpret_cast<LPARAM>(&wrong));
+  EXPECT_EQ(wrong.storage, &g_storage);  // ignored
+  EXPECT_EQ(g_opened, 0);
+  for (int i = 0; i < 2; ++i) {
+    storage_request_t ok;
+    ::SendMessageW(m_hwnd, kMsgGetStorage, 0, reinterpret_cast<LPARAM>(&ok));
+    EXPECT_EQ(ok.storage, &g_storage);
+    ok.storage->Release();
+  }
+  EXPECT_EQ(g_opened, 1);
+  EXPECT_EQ(g_storage.refs, 1u);
+
+  m_window.SetActiveHostPage(m_main);
+  g_profile_result = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  ::SendMessageW(m_hwnd, RegisteredMessages().pstorage_updated, 0, 0);
+  g_profile_result = S_OK;
+  ::SendMessageW(m_hwnd, RegisteredMessages().pstorage_updated, 0, 0);
+  ::SendMessageW(m_hwnd, kMsgRecalculateStrength, 0, 0);
+  EXPECT_EQ(g_calls, (std::vector<std::string>{
+                         "profile " + hex(m_main, "%08X"), "manifest " + hex(m_hwnd, "%08X"),
+                         "profile " + hex(m_main, "%08X"), "strength " + hex(m_main, "%08X")}));
+
+  // The secret restored: the object goes, live pages hear it, the rating runs.
+  g_calls.clear();
+  take_received();
+  ::SendMessageW(m_hwnd, kMsgSecretRestored, 0, 0);
+  EXPECT_EQ(g_storage.refs, 0u);
+  EXPECT_EQ(take_received().size(), 2u);
+  EXPECT_EQ(g_calls, (std::vector<std::string>{"strength " + hex(m_main, "%08X")}));
+}
+
+DWORD thread_count() {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{sizeof entry};
+  DWORD count = 0;
+  for (BOOL ok = ::Thread32First(snapshot, &entry); ok; ok = ::Thread32Next(snapshot, &entry))
+    count += entry.th32OwnerProcessID == ::GetCurrentProcessId();
+  ::CloseHandle(snapshot);
+  return count;
+}
+
+TEST_F(NotificationWindow, IconsThroughTheWindowThenItsEndWithTheWorkerBusy) {
+  testsupport::http_test_server_t server;
+  ASSERT_TRUE(server.ok());
+  const std::string icon = icontest::dib_icon();
+  server.route("/page", {200,
+                         {{"Content-Type", "text/html"}},
+                         "<head><link rel=\"icon\" href=\"" + server.url("/i.ico") + "\"></head>"});
+  server.route("/i.ico", {200, {{"Content-Type", "image/x-icon"}}, icon});
+  const std::wstring id = L"notify_" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring url = server.wurl("/page");
+  ::DeleteFileW(icons::IconCachePath(id).c_str());
+
+  icon_request_t wrong;
+  wrong.cbSize = 8;
+  wrong.unique_id = id.c_str();
+  wrong.url = url.c_str();
+  testsupport::new_trace_lines();
+  EXPECT_EQ(::SendMessageW(m_hwnd, kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&wrong)), 0);
+  EXPECT_FALSE(traced(testsupport::new_trace_lines(), "szUniqueId"));
+
+  icon_request_t request;
+  request.unique_id = id.c_str();
+  request.url = url.c_str();
+  EXPECT_EQ(::SendMessageW(m_hwnd, kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&request)), 0);
+  for (int i = 0; i < 100 && g_received.empty(); ++i)
+    pump(50);
+  pump(300);
+  const auto got = take_received();
+  ASSERT_EQ(got.size(), 2u);  // one per page
+  EXPECT_EQ(got[0].wparam, kNotifyIconsUpdated);
+  auto* handle = reinterpret_cast<HICON>(
+      ::SendMessageW(m_hwnd, kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&request)));
+  ASSERT_NE(handle, nullptr);
+  ::DestroyIcon(handle);
+  ::DeleteFileW(icons::IconCachePath(id).c_str());
+
+  // 50 requests behind a slow download: the window's end waits for that one only.
+  testsupport::http_response_t slow{200, {{"Content-Type", "text/html"}}, std::string(500, ' ')};
+  slow.trickle_ms = 20;
+  server.route("/slow", slow);
+  const DWORD threads = thread_count();
+  const std::wstring slow_url = server.wurl("/slow");
+  for (int i = 0; i < 50; ++i) {
+    const std::wstring queued = id + L"_" + std::to_wstring(i);
+    icon_request_t r;
+    r.unique_id = queued.c_str();
+    r.url = slow_url.c_str();
+    ::SendMessageW(m_hwnd, kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&r));
+  }
+  ::Sleep(200);
+  const ULONGLONG start = ::GetTickCount64();
+  m_window.DestroyNotificationWindow();
+  EXPECT_LT(::GetTickCount64() - start, kLimits.fetch_ms + 1000u);
+  EXPECT_FALSE(::IsWindow(m_hwnd));
+  // The worker is gone (server threads of the abandoned connection may take a moment).
+  for (int i = 0; i < 100 && thread_count() > threads - 1; ++i)
+    ::Sleep(20);
+  EXPECT_LE(thread_count(), threads - 1);
+  const auto paths = server.paths();
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/slow"), 1);
+}
+
+}  // namespace
+}  // namespace agent
