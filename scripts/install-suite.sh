@@ -11,7 +11,8 @@
 # - writes into the build's own registry view: "BinDir" (Applications\KVX and
 #   Applications), the branding "DLLPath", the product key and the machine default
 #   settings; into the 64-bit view: "CorvantisPath" (and creates that folder);
-# - registers the plug-in with the regsvr32 of the build's bitness.
+# - registers the plug-in and the ID-card component with the regsvr32 of the
+#   build's bitness.
 # Running it again gives the same result. Per-user data is never touched.
 set -euo pipefail
 
@@ -124,9 +125,12 @@ for file in "${files[@]}"; do
 done
 
 # --- registration --------------------------------------------------------------
-if wine_run "$CV_REGSVR32" /s "${bin_win}CVOnlineIDs.dll"; then
-  say "registered ${bin_win}CVOnlineIDs.dll"
-else
-  say "WARNING: regsvr32 could not register ${bin_win}CVOnlineIDs.dll (exit code $?)"
-fi
+# The plug-in, and the ID-card component it tells of a new overall rating.
+for server in CVOnlineIDs.dll CVUserAuth.dll; do
+  if wine_run "$CV_REGSVR32" /s "${bin_win}${server}"; then
+    say "registered ${bin_win}${server}"
+  else
+    say "WARNING: regsvr32 could not register ${bin_win}${server} (exit code $?)"
+  fi
+done
 say "done: $prefix"

@@ -39,7 +39,10 @@ void rate_and_store(const strength_work_t& work) {
   PasswordRatingModel model;
   BuildPasswordRatingModel(model, work.profile_data, dashboard::GetManifestFileList(false),
                            resolver);
-  RatePasswords(model);
+  const std::int32_t level = RatePasswords(model);
+  tracecore::trace_format("%u accounts of %u logons rated: overall level %d",
+                          static_cast<unsigned>(model.indexed_accounts()),
+                          static_cast<unsigned>(model.logons.size()), static_cast<int>(level));
 }
 
 }  // namespace
