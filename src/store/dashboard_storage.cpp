@@ -136,17 +136,30 @@ HRESULT STDMETHODCALLTYPE CDashBoardStorage::GetManifestList(VARIANT* list) {
   try {
     if (list == nullptr)
       THROW_HR(E_POINTER);
-    const std::vector<std::wstring> paths = GetManifestFileList(false);
-    if (paths.size() > 0x7FFFFFFF)
+    // The strings are made straight from the cache, under its lock: one
+    // allocation per path.
+    manifest_cache_t& c = cache();
+    support::scoped_lock guard(c.lock);
+    if (!c.valid) {
+      c.paths = read_lookup(c.lookup);
+      c.valid = true;
+    }
+    if (c.paths.size() > 0x7FFFFFFF)
       THROW_HR(E_OUTOFMEMORY);
     std::unique_ptr<SAFEARRAY, safearray_deleter> array(
-        ::SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(paths.size())));
+        ::SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(c.paths.size())));
     if (!array)
       THROW_HR(E_OUTOFMEMORY);
-    for (LONG i = 0; i < static_cast<LONG>(paths.size()); ++i) {
-      support::unique_bstr path = support::unique_bstr::from(paths[static_cast<std::size_t>(i)]);
-      THROW_IF_FAILED(::SafeArrayPutElement(array.get(), &i, path.get()));  // copies
+    BSTR* items = nullptr;
+    THROW_IF_FAILED(::SafeArrayAccessData(array.get(), reinterpret_cast<void**>(&items)));
+    bool complete = true;
+    for (std::size_t i = 0; i < c.paths.size() && complete; ++i) {
+      items[i] = ::SysAllocStringLen(c.paths[i].data(), static_cast<UINT>(c.paths[i].size()));
+      complete = items[i] != nullptr;
     }
+    ::SafeArrayUnaccessData(array.get());
+    if (!complete)
+      THROW_HR(E_OUTOFMEMORY);  // the array frees the strings it holds
     ::VariantInit(list);
     list->vt = VT_ARRAY | VT_BSTR;
     list->parray = array.release();
