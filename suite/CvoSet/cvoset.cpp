@@ -5,6 +5,7 @@
 // so that machine defaults can name per-user folders.
 #include <windows.h>
 
+#include <iterator>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -25,7 +26,13 @@ constexpr DWORD kRequestSize = 12;
 // installer and its own console.
 constexpr const wchar_t* kUserWritable[] = {L"open_security_manager_qa", L"show_training_prompt"};
 
+// The fill-in markers a quick-link launch leaves, one per template id.
+constexpr wchar_t kFillinMarkerPrefix[] = L"@QuickLinkFillin::";
+
 bool is_user_writable(const std::wstring& name) {
+  const std::size_t prefix = std::size(kFillinMarkerPrefix) - 1;
+  if (name.size() > prefix && standin::same_name(name.substr(0, prefix), kFillinMarkerPrefix))
+    return true;
   for (const wchar_t* writable : kUserWritable) {
     if (standin::same_name(name, writable))
       return true;

@@ -7,6 +7,7 @@
 
 #include "quicklinks/portable/category_list.h"
 #include "quicklinks/portable/quicklink_file.h"
+#include "quicklinks/portable/quicklink_launch.h"
 
 namespace QL {
 namespace {
@@ -145,6 +146,27 @@ TEST(QuickLinkFile, AddUpdatesByFileNameAndProfile) {
                                                "Cannot split manifest path"}));
   EXPECT_TRUE(is_application("c:\\a.Exe") && is_application("IExplore.exe x") &&
               !is_application("http://a.exe.example/") && !is_application("C:\\a.exe\\b"));
+}
+
+TEST(QuickLinkLaunch, IdsSearchesAndAddresses) {
+  traced_env_t t;
+  set_t set;
+  for (const char* name : {"A", "B", "A"})
+    add(set, "https://x/", name, name[0] == 'B' ? 5 : -1, "",
+        std::string("C:\\T\\") + name + ".cvm", t.env);
+  set.records.push_back({type_url, "u", "", "C:\\T\\Site.CVM", "", 1, 0, "Mail"});
+  number_for_launch(set);
+  EXPECT_EQ(set.records[2].index, 4);
+  t.lines.clear();
+  EXPECT_EQ(find_by_title_and_name(set, "D:/site.cvm", "Mail", t.env), &set.records[2]);
+  EXPECT_EQ(t.lines, std::vector<std::string>{"qlinkname = Mail, menutext = Mail"});
+  EXPECT_EQ(find_by_title_and_name(set, "D:/site.cvm", "mail", t.env), nullptr);
+  EXPECT_EQ(find_by_title_and_profile(set, "x:b.cvm", 5), &set.records[1]);
+  EXPECT_EQ(find_by_title_and_profile(set, "x:b.cvm", 4), nullptr);
+  EXPECT_EQ(scheme_for_browser(L"C:\\Mozilla\\FireFox.EXE"), L"cvql");
+  EXPECT_EQ(scheme_for_browser(L""), L"res");
+  EXPECT_EQ(loading_page_address(L"res", L"C:\\Program Files\\Corvantis\\CVOnlineIDs.dll", 2),
+            L"res://c:\\program%20files\\corvantis\\cvonlineids.dll/qlinkload.htm#id=2");
 }
 
 }  // namespace

@@ -3,7 +3,7 @@ if(NOT CV_WINDOWS)
 endif()
 # The suite binaries the tests load lie beside them, as an installation lays them.
 set(quicklinks_copies "")
-foreach(binary CVBrand CvoSet CVFPApi CvoPS CVAgent cvhost CVOnlineIDs)
+foreach(binary CVBrand CvoSet CVFPApi CvoPS CVAgent CVBrowser CVOnlineIDs)
   if(TARGET ${binary})
     set(stamp "${CMAKE_CURRENT_BINARY_DIR}/${binary}.copied")
     add_custom_command(OUTPUT "${stamp}"
@@ -22,3 +22,13 @@ cv_test(NAME quicklinks_save_tests WINDOWS_ONLY SOURCES quicklink_save_test.cpp 
 # The category lists in the registry, defaults from the branding library.
 cv_test(NAME quicklinks_categories_tests TRACED SOURCES categories_test.cpp LIBS quicklinks)
 add_dependencies(quicklinks_categories_tests quicklinks_test_binaries)
+
+# Launching links: the browser stand-in opens the loading page this program
+# carries, the agent is told.
+file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/launch_test.rc"
+     "LANGUAGE 0x09, 0x01\n\"QLINKLOAD.HTM\" HTML \"${CV_ROOT}/src/resources/QLINKLOAD.HTM\"\n")
+cv_test(NAME quicklinks_launch_tests TRACED
+        SOURCES launch_test.cpp ${CV_ROOT}/tests/unit/agent/agent_test_support.cpp
+                "${CMAKE_CURRENT_BINARY_DIR}/launch_test.rc"
+        LIBS quicklinks LOCKS agent cvops)
+add_dependencies(quicklinks_launch_tests quicklinks_test_binaries)
