@@ -34,46 +34,38 @@ constexpr wchar_t kIdCard[] = L"SOFTWARE\\Corvantis\\Applications\\DashBoard\\ID
 constexpr wchar_t kNotTraced[] = L"SOFTWARE\\Corvantis\\Tracing\\ComponentsNOT";
 constexpr wchar_t kUserSettings[] = L"Software\\Corvantis\\Settings";
 
-// The notification window's part: the storage object and the agent's broadcast.
+// The notification window's part: the storage object and the agent's broadcast
+// (one such window at a time).
+support::com_ptr<IDashBoardStorage> g_storage;
+int g_refreshes = 0;
+
 class notification_window_t {
  public:
   notification_window_t() {
-    static const ATOM atom = [] {
-      WNDCLASSW wc{};
-      wc.lpfnWndProc = procedure;
-      wc.hInstance = ::GetModuleHandleW(nullptr);
-      wc.lpszClassName = L"CvTestNotificationWindow";
-      return ::RegisterClassW(&wc);
-    }();
-    m_window = ::CreateWindowExW(WS_EX_TOOLWINDOW, MAKEINTATOM(atom), L"", WS_POPUP, 0, 0, 0, 0,
-                                 nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
-    EXPECT_EQ(dashboard::OpenDashBoardStorage(m_storage.put()), S_OK);
-  }
-  ~notification_window_t() { ::DestroyWindow(m_window); }
-  HWND get() const { return m_window; }
-  IDashBoardStorage* storage() const { return m_storage.get(); }
-  int refreshes = 0;
-
- private:
-  static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    static const UINT updated = ::RegisterWindowMessageW(L"WM_CV_PSTORAGE_UPDATED");
-    if (message == WM_NCCREATE)
-      ::SetWindowLongPtrW(
-          window, GWLP_USERDATA,
-          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams));
-    auto* self =
-        reinterpret_cast<notification_window_t*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (message == updated && self != nullptr) {
-      ++self->refreshes;
-      if (dashboard::RefreshProfileFromGlobal(window, self->m_storage.get()) ==
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = [](HWND window, UINT message, WPARAM wparam, LPARAM lparam) -> LRESULT {
+      if (message != ::RegisterWindowMessageW(L"WM_CV_PSTORAGE_UPDATED"))
+        return ::DefWindowProcW(window, message, wparam, lparam);
+      ++g_refreshes;
+      if (dashboard::RefreshProfileFromGlobal(window, g_storage.get()) ==
           HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
         dashboard::RefreshManifestList(window);
       return 0;
-    }
-    return ::DefWindowProcW(window, message, wparam, lparam);
+    };
+    wc.lpszClassName = L"CvTestNotificationWindow";
+    ::RegisterClassW(&wc);
+    m_window = ::CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0,
+                                 nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(dashboard::OpenDashBoardStorage(g_storage.put()), S_OK);
   }
+  ~notification_window_t() {
+    ::DestroyWindow(m_window);
+    g_storage.reset();
+  }
+  HWND get() const { return m_window; }
+
+ private:
   HWND m_window = nullptr;
-  support::com_ptr<IDashBoardStorage> m_storage;
 };
 
 // Runs a program to its end while this thread's windows get their messages.
@@ -186,7 +178,7 @@ class RatingEndToEnd : public ::testing::Test {
     dashboard::RefreshManifestList(m_window.get());
     const support::unique_handle told(
         ::CreateEventW(nullptr, FALSE, FALSE, L"Local\\CVUserAuth_Refreshed"));
-    EXPECT_EQ(strength::RecalculatePasswordStrength(m_window.get(), m_window.storage()), S_OK);
+    EXPECT_EQ(strength::RecalculatePasswordStrength(m_window.get(), g_storage.get()), S_OK);
     EXPECT_EQ(::WaitForSingleObject(told.get(), 60000), WAIT_OBJECT_0);
     auto key = support::try_open_key(HKEY_CURRENT_USER, kIdCard, KEY_READ);
     stored = key ? support::try_get_dword(key->get(), L"IDCard_SS").value_or(99) : 99;
@@ -220,7 +212,7 @@ TEST_F(RatingEndToEnd, TheConsoleReportsTheRatingOfTheStoredPasswords) {
   agent_saves(L"Mail", -1, L"Correct-Horse-7", 200);
   agent_saves(L"Bank", 11, L"s3cret", 0);
   agent_saves(L"Bank", 12, L"s3cret", 0);
-  EXPECT_GE(m_window.refreshes, 3);
+  EXPECT_GE(g_refreshes, 3);
   EXPECT_EQ(rate_and_report(stored), "value=1");
   EXPECT_EQ(stored, 2u);
 

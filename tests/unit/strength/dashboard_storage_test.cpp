@@ -100,8 +100,8 @@ TEST_F(DashboardStorage, ARefreshTellsThePagesOnlyOfAChange) {
   g_lookup_fails = false;
   EXPECT_EQ(list_of(m_storage.get()), g_paths);
 
-  ASSERT_EQ(m_page.notices.size(), 2u);
-  for (const auto& notice : m_page.notices) {
+  ASSERT_EQ(strengthtest::g_notices.size(), 2u);
+  for (const auto& notice : strengthtest::g_notices) {
     EXPECT_EQ(notice.code, kNotifyStorageChanged);
     EXPECT_EQ(notice.size, sizeof(change_record_t));
     EXPECT_EQ(notice.path, L"");
@@ -186,9 +186,9 @@ TEST_F(DashboardStorage, ASharedProfileIsMergedSavedAndAnnounced) {
   leave_shared_profile(L"{A}", account(1, L"uno", L"u1", L"p1b"));
   EXPECT_EQ(RefreshProfileFromGlobal(m_page.get(), m_storage.get()), S_OK);
   EXPECT_EQ(stored_names(L"{A}"), (std::vector<std::wstring>{L"uno", L"ten", L"two"}));
-  ASSERT_EQ(m_page.notices.size(), 2u);
-  EXPECT_EQ(m_page.notices[1].path, g_paths[0]);
-  EXPECT_EQ(m_page.notices[1].profile, L"uno");
+  ASSERT_EQ(strengthtest::g_notices.size(), 2u);
+  EXPECT_EQ(strengthtest::g_notices[1].path, g_paths[0]);
+  EXPECT_EQ(strengthtest::g_notices[1].profile, L"uno");
   auto lines = testsupport::new_trace_lines();
   EXPECT_TRUE(traced(lines, "Manifest ID: {A}"));
   EXPECT_TRUE(traced(lines, "Profile name is uno"));
@@ -205,7 +205,7 @@ TEST_F(DashboardStorage, ASharedProfileIsMergedSavedAndAnnounced) {
   EXPECT_EQ(RefreshProfileFromGlobal(m_page.get(), m_storage.get()), E_UNEXPECTED);
   EXPECT_TRUE(traced(testsupport::new_trace_lines(), "Manifest file not found!"));
   EXPECT_EQ(strengthtest::stored_text(), before);
-  EXPECT_EQ(m_page.notices.size(), 3u);
+  EXPECT_EQ(strengthtest::g_notices.size(), 3u);
 }
 
 }  // namespace

@@ -85,49 +85,37 @@ inline void store_profiles(const std::wstring& template_id,
 }
 
 // A hidden window that records every WM_USER + 108 it is sent, with the change
-// record's texts.
+// record's texts (one such window at a time).
+struct notice_t {
+  WPARAM code;
+  DWORD size;
+  std::wstring path;
+  std::wstring profile;
+};
+inline std::vector<notice_t> g_notices;
+
 class page_window_t {
  public:
-  struct notice_t {
-    WPARAM code;
-    DWORD size;
-    std::wstring path;
-    std::wstring profile;
-  };
-
   page_window_t() {
-    static const ATOM atom = [] {
-      WNDCLASSW wc{};
-      wc.lpfnWndProc = procedure;
-      wc.hInstance = ::GetModuleHandleW(nullptr);
-      wc.lpszClassName = L"CvTestPageWindow";
-      return ::RegisterClassW(&wc);
-    }();
-    m_window = ::CreateWindowExW(0, MAKEINTATOM(atom), L"page", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                 nullptr, ::GetModuleHandleW(nullptr), this);
+    g_notices.clear();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = [](HWND window, UINT message, WPARAM wparam, LPARAM lparam) -> LRESULT {
+      if (message != dashboard::kMsgPageNotify)
+        return ::DefWindowProcW(window, message, wparam, lparam);
+      const auto* change = reinterpret_cast<const dashboard::change_record_t*>(lparam);
+      g_notices.push_back({wparam, change->cbSize, change->path ? change->path : L"",
+                           change->profile ? change->profile : L""});
+      return 0;
+    };
+    wc.lpszClassName = L"CvTestPageWindow";
+    ::RegisterClassW(&wc);
+    m_window = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                 nullptr, nullptr);
   }
   ~page_window_t() { ::DestroyWindow(m_window); }
-  page_window_t(const page_window_t&) = delete;
-  page_window_t& operator=(const page_window_t&) = delete;
-
   HWND get() const { return m_window; }
-  std::vector<notice_t> notices;
 
  private:
-  static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_NCCREATE) {
-      ::SetWindowLongPtrW(
-          window, GWLP_USERDATA,
-          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams));
-    } else if (message == dashboard::kMsgPageNotify) {
-      auto* self = reinterpret_cast<page_window_t*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-      const auto* change = reinterpret_cast<const dashboard::change_record_t*>(lparam);
-      self->notices.push_back({wparam, change->cbSize, change->path ? change->path : L"",
-                               change->profile ? change->profile : L""});
-      return 0;
-    }
-    return ::DefWindowProcW(window, message, wparam, lparam);
-  }
   HWND m_window = nullptr;
 };
 
