@@ -17,6 +17,7 @@
 #include "suite/agent/agent_folders.h"
 #include "suite/agent/agent_log.h"
 #include "suite/agent/agent_options.h"
+#include "suite/agent/fill_request.h"
 #include "suite/agent/request_decoder.h"
 #include "suite/agent/saved_logon.h"
 #include "suite/common/standin_faults.h"
@@ -276,6 +277,8 @@ void agent_t::handle_own_message(UINT message, std::uint32_t process_id) {
   m_log.line("handling " + message_name(message) + " from pid " + std::to_string(process_id));
   if (message == m_refresh || message == m_manifest)
     rebuild_cache(message == m_refresh ? "refresh" : "manifest");
+  else if (message == m_call_updated)
+    log_fill_request(m_log);
 }
 
 LRESULT agent_t::on_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

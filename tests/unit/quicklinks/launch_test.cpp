@@ -143,7 +143,9 @@ TEST_F(Launch, WebLinksOpenTheLoadingPageWithTheirIds) {
   EXPECT_EQ(log[1], "page scheme=res id=2 module=" +
                         lower_utf8(program_file(L"quicklinks_launch_tests.exe")) + " size=313");
   agent.sync();
-  EXPECT_EQ(agent.log_lines("handling WM_CV_PSTORAGE_CALLUPDATED").size(), 1u);
+  EXPECT_EQ(agent.log_lines("fill-in request"),
+            std::vector<std::string>{
+                "fill-in request template={T} operation=1 profileindex=0 profilename=Account"});
   EXPECT_TRUE(traced("details_quicklinkcall::callshell: itemID = 2"));
 
   // With a firefox the scheme is "cvql"; a failed shared-storage write still opens.
@@ -157,7 +159,7 @@ TEST_F(Launch, WebLinksOpenTheLoadingPageWithTheirIds) {
   EXPECT_EQ(log[2].rfind("start exe=firefox.exe", 0), 0u) << log[2];
   EXPECT_EQ(log[3].rfind("page scheme=cvql id=3 ", 0), 0u) << log[3];
   agent.sync();
-  EXPECT_EQ(agent.log_lines("handling WM_CV_PSTORAGE_CALLUPDATED").size(), 1u);
+  EXPECT_EQ(agent.log_lines("fill-in request").size(), 1u);
   EXPECT_TRUE(traced("CVOPSWriteProfileToSharedStorageEx"));
 }
 
