@@ -103,6 +103,9 @@ Windows Registry Editor Version 5.00
 "open_security_manager_qa"="Ctrl+Win+72"
 "show_training_prompt_def"="1"
 "show_training_prompt"="1"
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\http\\shell\\open\\command]
+@=$(reg_sz "\"${bin_win}CVBrowser.exe\" \"%1\"")
 EOF
 write_reg "$work/install-folder.reg" <<EOF
 Windows Registry Editor Version 5.00
@@ -113,7 +116,7 @@ EOF
 
 # The first Wine call also creates the prefix when it is new.
 wine_run reg import "$(windows_path "$work/suite.reg")" "$CV_REG_VIEW"
-say "$CV_BITS-bit registry: BinDir, Branding\\Common DLLPath, Products\\$product_name, Settings (19 defaults)"
+say "$CV_BITS-bit registry: BinDir, Branding\\Common DLLPath, Products\\$product_name, Settings (19 defaults), http open command"
 wine_run reg import "$(windows_path "$work/install-folder.reg")" /reg:64
 say "64-bit registry: CorvantisPath = $suite_win"
 
