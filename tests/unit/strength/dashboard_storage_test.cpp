@@ -208,5 +208,40 @@ TEST_F(DashboardStorage, ASharedProfileIsMergedSavedAndAnnounced) {
   EXPECT_EQ(strengthtest::g_notices.size(), 3u);
 }
 
+// Any failure of the components, or a slot that holds no record: its HRESULT,
+// nothing saved, nothing announced.
+TEST_F(DashboardStorage, FailuresOfTheComponentsSaveNothing) {
+  using strengthtest::account;
+  g_paths = {strengthtest::write_template(m_folder.path(), "{A}", "alpha")};
+  strengthtest::store_profiles(L"{A}", {account(1, L"one", L"u1", L"p1")});
+  const auto before = strengthtest::stored_text();
+  const struct {
+    const wchar_t* library;
+    const wchar_t* entry;
+  } faults[] = {{L"CvoPS", L"CVOPSQuery"},
+                {L"CvoPS", L"CVOPSReadProfileFromSharedStorage"},
+                {L"CvoPS", L"CVOPSSave"},
+                {L"CvFillin", L"dll_function_get_profiles"},
+                {L"CvFillin", L"dll_function_update_profiles"}};
+  for (const auto& f : faults) {
+    SCOPED_TRACE(templates::wide_to_utf8(f.entry));
+    leave_shared_profile(L"{A}", account(2, L"two", L"u2", L"p2"));
+    testsupport::standin_faults_t injected(f.library);
+    injected.fail(f.entry, E_ACCESSDENIED);
+    EXPECT_EQ(RefreshProfileFromGlobal(m_page.get(), m_storage.get()), E_ACCESSDENIED);
+  }
+  // An image that is no record.
+  const pstore::CProtectedStorage& ps = pstore::protected_storage();
+  const pstore::handle_t h = ps.init();
+  const BYTE junk[] = {1, 2, 3, 4};
+  ps.entry_points().CVOPSWriteProfileToSharedStorageEx(h, L"", &CVOPS_PROFILE_GUID, L"{A}",
+                                                       sizeof junk, junk);
+  ps.term(h);
+  EXPECT_EQ(RefreshProfileFromGlobal(m_page.get(), m_storage.get()),
+            HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+  EXPECT_EQ(strengthtest::stored_text(), before);
+  EXPECT_TRUE(strengthtest::g_notices.empty());
+}
+
 }  // namespace
 }  // namespace dashboard

@@ -215,6 +215,9 @@ TEST_F(Rating, TheWorkItemStoresNothingWhenTheFillInFailsAndWipesItsText) {
 
   // The call the notification window makes: the storage interface failing.
   EXPECT_EQ(RecalculatePasswordStrength(nullptr, nullptr), E_POINTER);
+  testsupport::standin_faults_t pstore(L"CvoPS");
+  pstore.fail(L"CVOPSQuery", E_ACCESSDENIED);
+  EXPECT_EQ(RecalculatePasswordStrength(nullptr, storage.get()), E_ACCESSDENIED);
   dashboard::set_manifest_lookup(nullptr);
 }
 
