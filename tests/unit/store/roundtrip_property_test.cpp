@@ -18,13 +18,13 @@ namespace {
 using storetest::bytes_t;
 
 struct model_t {
+  std::string name;  // in its section
   std::uint8_t tag = kTagSection;
   std::uint8_t kind = 0;
-  bytes_t payload;                 // value
-  std::vector<std::string> names;  // section: children by name, unique
-  std::vector<model_t> children;   //   (parallel to names)
-  std::vector<model_t> sections;   // sections array
-  std::vector<bytes_t> values;     // values array
+  bytes_t payload;                // value
+  std::vector<model_t> children;  // section, sorted by name, unique
+  std::vector<model_t> sections;  // sections array
+  std::vector<bytes_t> values;    // values array
 };
 
 class generator {
@@ -33,18 +33,18 @@ class generator {
 
   model_t section(int depth) {
     model_t m;
-    const int count = pick(0, depth > 3 ? 2 : 6);
-    for (int i = 0; i < count; ++i) {
-      std::string name = this->name();
+    for (int i = pick(0, depth > 3 ? 2 : 6); i > 0; --i) {
       model_t child = entry(depth + 1);
-      const auto at = std::find(m.names.begin(), m.names.end(), name);
-      if (at != m.names.end()) {  // the same name again replaces
-        m.children[at - m.names.begin()] = std::move(child);
-      } else {
-        m.names.push_back(std::move(name));
+      child.name = name();
+      const auto same = std::find_if(m.children.begin(), m.children.end(),
+                                     [&](const model_t& c) { return c.name == child.name; });
+      if (same != m.children.end())  // the same name again replaces
+        *same = std::move(child);
+      else
         m.children.push_back(std::move(child));
-      }
     }
+    std::sort(m.children.begin(), m.children.end(),
+              [](const model_t& a, const model_t& b) { return a.name < b.name; });
     return m;
   }
 
@@ -62,37 +62,24 @@ class generator {
 
   bytes_t payload() {
     const int shape = pick(0, 99);
-    const std::size_t size = shape < 70   ? pick(0, 20)
-                             : shape < 95 ? pick(60, 300)
-                             : shape < 99 ? pick(16380, 16390)
-                                          : 0;
-    bytes_t bytes(size);
+    bytes_t bytes(shape < 70 ? pick(0, 20) : shape < 95 ? pick(60, 300) : pick(16380, 16390));
     for (auto& b : bytes)
       b = static_cast<std::uint8_t>(pick(0, 255));
     return bytes;
   }
 
   model_t entry(int depth) {
-    const int kind = pick(depth > 4 ? 2 : 1, 4);
     model_t m;
-    m.tag = static_cast<std::uint8_t>(kind);
-    switch (kind) {
-      case kTagSection:
-        return section(depth);
-      case kTagValue:
-        m.kind = static_cast<std::uint8_t>(pick(0, 255));
-        m.payload = payload();
-        break;
-      case kTagSectionsArray:
-        for (int i = pick(1, 3); i > 0; --i)
-          m.sections.push_back(section(depth + 1));
-        break;
-      case kTagValuesArray:
-        m.kind = static_cast<std::uint8_t>(pick(0, 255));
-        for (int i = pick(0, 4); i > 0; --i)
-          m.values.push_back(payload());
-        break;
-    }
+    m.tag = static_cast<std::uint8_t>(pick(depth > 4 ? 2 : 1, 4));
+    m.kind = static_cast<std::uint8_t>(pick(0, 255));
+    if (m.tag == kTagSection)
+      return section(depth);
+    if (m.tag == kTagValue)
+      m.payload = payload();
+    for (int i = m.tag == kTagSectionsArray ? pick(1, 3) : 0; i > 0; --i)
+      m.sections.push_back(section(depth + 1));
+    for (int i = m.tag == kTagValuesArray ? pick(0, 4) : 0; i > 0; --i)
+      m.values.push_back(payload());
     return m;
   }
 
@@ -105,85 +92,55 @@ fake_memblock_t view(const bytes_t& bytes) {
 
 // Builds the model's children into the section with the public operations.
 void build(CInMemStorage& s, CSSection* section, const model_t& m) {
-  for (std::size_t i = 0; i < m.names.size(); ++i) {
-    const std::string& name = m.names[i];
-    const model_t& child = m.children[i];
-    switch (child.tag) {
-      case kTagSection: {
-        auto inner = boost::make_shared<CSSection>();
-        ASSERT_TRUE(SetEntry(s, name, inner, section));
-        build(s, inner.get(), child);
-        break;
-      }
-      case kTagValue:
-        ASSERT_TRUE(SetValue(s, section, name, view(child.payload), child.kind));
-        break;
-      case kTagSectionsArray: {
-        sections_array_ptr array;
-        section_ptr element = CreateSectionsArray(s, section, name, &array);
-        ASSERT_TRUE(element);
-        for (std::size_t k = 0; k < child.sections.size(); ++k) {
-          if (k)
-            element = AppendSection(*array);
-          build(s, element.get(), child.sections[k]);
-        }
-        break;
-      }
-      case kTagValuesArray: {
-        auto array = boost::make_shared<CSValuesArray>(child.kind);
-        for (const auto& value : child.values)
-          array->append(boost::make_shared<CMemoryObjectEx>(view(value)));
-        ASSERT_TRUE(SetEntry(s, name, array, section));
-        break;
-      }
+  for (const model_t& child : m.children) {
+    if (child.tag == kTagSection) {
+      auto inner = boost::make_shared<CSSection>();
+      ASSERT_TRUE(SetEntry(s, child.name, inner, section));
+      build(s, inner.get(), child);
+    } else if (child.tag == kTagValue) {
+      ASSERT_TRUE(SetValue(s, section, child.name, view(child.payload), child.kind));
+    } else if (child.tag == kTagSectionsArray) {
+      sections_array_ptr array;
+      section_ptr element = CreateSectionsArray(s, section, child.name, &array);
+      ASSERT_TRUE(element);
+      for (std::size_t k = 0; k < child.sections.size(); ++k)
+        build(s, (k ? AppendSection(*array) : element).get(), child.sections[k]);
+    } else {
+      auto array = boost::make_shared<CSValuesArray>(child.kind);
+      for (const auto& value : child.values)
+        array->append(boost::make_shared<CMemoryObjectEx>(view(value)));
+      ASSERT_TRUE(SetEntry(s, child.name, array, section));
     }
   }
 }
-
-void expect_same(const ISSectionEntry& entry, const model_t& m, const std::string& path);
 
 void expect_same_section(const CSSection& section, const model_t& m, const std::string& path) {
-  std::vector<std::size_t> order(m.names.size());
-  for (std::size_t i = 0; i < order.size(); ++i)
-    order[i] = i;
-  std::sort(order.begin(), order.end(),
-            [&m](std::size_t a, std::size_t b) { return m.names[a] < m.names[b]; });
-  ASSERT_EQ(section.count(), order.size()) << path;
-  for (std::size_t i = 0; i < order.size(); ++i) {
+  ASSERT_EQ(section.count(), m.children.size()) << path;
+  for (std::size_t i = 0; i < m.children.size(); ++i) {
     const auto& [name, entry] = section.entries()[i];
-    ASSERT_EQ(name, m.names[order[i]]) << path;
-    expect_same(*entry, m.children[order[i]], path + "/" + name);
-  }
-}
-
-void expect_same(const ISSectionEntry& entry, const model_t& m, const std::string& path) {
-  ASSERT_EQ(entry.type(), m.tag) << path;
-  switch (m.tag) {
-    case kTagSection:
-      expect_same_section(static_cast<const CSSection&>(entry), m, path);
-      break;
-    case kTagValue: {
-      const auto& value = static_cast<const CSValue&>(entry);
-      EXPECT_EQ(value.kind(), m.kind) << path;
-      EXPECT_EQ(storetest::bytes_of(value.payload()), m.payload) << path;
-      break;
-    }
-    case kTagSectionsArray: {
-      const auto& array = static_cast<const CSSectionsArray&>(entry);
-      ASSERT_EQ(array.count(), m.sections.size()) << path;
-      for (std::size_t i = 0; i < m.sections.size(); ++i)
-        expect_same_section(*array.elements()[i], m.sections[i],
-                            path + "[" + std::to_string(i) + "]");
-      break;
-    }
-    case kTagValuesArray: {
-      const auto& array = static_cast<const CSValuesArray&>(entry);
-      EXPECT_EQ(array.kind(), m.kind) << path;
-      ASSERT_EQ(array.count(), m.values.size()) << path;
-      for (std::size_t i = 0; i < m.values.size(); ++i)
-        EXPECT_EQ(storetest::bytes_of(*array.elements()[i]), m.values[i])
-            << path << "[" << i << "]";
-      break;
+    const model_t& child = m.children[i];
+    const std::string at = path + "/" + name;
+    ASSERT_EQ(name, child.name) << path;
+    ASSERT_EQ(entry->type(), child.tag) << at;
+    if (child.tag == kTagSection) {
+      expect_same_section(static_cast<const CSSection&>(*entry), child, at);
+    } else if (child.tag == kTagValue) {
+      const auto& value = static_cast<const CSValue&>(*entry);
+      EXPECT_EQ(value.kind(), child.kind) << at;
+      EXPECT_EQ(storetest::bytes_of(value.payload()), child.payload) << at;
+    } else if (child.tag == kTagSectionsArray) {
+      const auto& array = static_cast<const CSSectionsArray&>(*entry);
+      ASSERT_EQ(array.count(), child.sections.size()) << at;
+      for (std::size_t k = 0; k < child.sections.size(); ++k)
+        expect_same_section(*array.elements()[k], child.sections[k],
+                            at + "[" + std::to_string(k) + "]");
+    } else {
+      const auto& array = static_cast<const CSValuesArray&>(*entry);
+      EXPECT_EQ(array.kind(), child.kind) << at;
+      ASSERT_EQ(array.count(), child.values.size()) << at;
+      for (std::size_t k = 0; k < child.values.size(); ++k)
+        EXPECT_EQ(storetest::bytes_of(*array.elements()[k]), child.values[k])
+            << at << "[" << k << "]";
     }
   }
 }

@@ -28,12 +28,7 @@ bool set_bytes(CInMemStorage& s,
 
 // ---- The image, byte for byte ----
 
-TEST(NamedImage, EmptyStorageIsHeaderAndAnEmptyRoot) {
-  CInMemStorage storage;
-  EXPECT_EQ(hex(save(storage)), hex(image_of({0x01, 0x00})));
-  EXPECT_EQ(ImageSize(storage), 11u);
-}
-
+// The header, then every kind of entry (an empty section among them).
 TEST(NamedImage, EveryEntryKindIsEncodedAsLaidDown) {
   CInMemStorage s;
   // Inserted out of name order on purpose.
@@ -346,22 +341,15 @@ TEST(NamedOperations, CreateSectionsArrayReusesReplacesOrRefuses) {
 TEST(NamedOperations, SectionsArraysAreWalkedInOrder) {
   CInMemStorage s;
   sections_array_ptr array;
-  section_ptr section = CreateSectionsArray(s, nullptr, "list", &array);
-  for (int i = 0; i < 3; ++i) {
-    if (i)
-      section = AppendSection(*array);
-    ASSERT_TRUE(SetValue(s, section.get(), "i", std::int32_t{i}));
-  }
+  const section_ptr first = CreateSectionsArray(s, nullptr, "list", &array);
+  const section_ptr second = AppendSection(*array);
   sections_iterator it;
-  std::vector<int> seen;
-  for (section_ptr at = OpenSectionsArray(s, nullptr, "list", it); at; at = NextSection(it)) {
-    std::int32_t i = -1;
-    ASSERT_TRUE(GetValue(s, at.get(), "i", i));
-    seen.push_back(i);
-  }
-  EXPECT_EQ(seen, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(OpenSectionsArray(s, nullptr, "list", it), first);
+  EXPECT_EQ(NextSection(it), second);
+  EXPECT_FALSE(NextSection(it));
   EXPECT_FALSE(NextSection(it));
 
+  // Only arrays that hold sections open.
   ASSERT_TRUE(SetValue(s, nullptr, "value", std::int32_t{1}));
   sections_iterator none;
   EXPECT_FALSE(OpenSectionsArray(s, nullptr, "value", none));
@@ -464,23 +452,6 @@ TEST(MemoryBlock, SetReusesEqualSizesAndReleasesOnEmpty) {
   }
   EXPECT_EQ(storetest::spy_allocator::allocations, storetest::spy_allocator::frees);
   EXPECT_EQ(storetest::spy_allocator::frees_not_wiped, 0);
-}
-
-TEST(MemoryBlock, FakeBlocksOnlyEverLookAtTheirBytes) {
-  std::uint8_t bytes[] = {9, 8, 7};
-  {
-    fake_memblock_t view(bytes, 3);
-    EXPECT_EQ(view.data(), bytes);
-    fake_memblock_t copy = view;
-    EXPECT_EQ(copy.data(), bytes);
-    view.release();
-    EXPECT_EQ(view.data(), nullptr);
-    std::uint8_t other[] = {1};
-    copy.set(other, 1);  // points at, does not copy
-    EXPECT_EQ(copy.data(), other);
-    EXPECT_THROW(copy.allocate(4), std::logic_error);
-  }
-  EXPECT_EQ(bytes_t(bytes, bytes + 3), (bytes_t{9, 8, 7}));  // neither freed nor wiped
 }
 
 }  // namespace

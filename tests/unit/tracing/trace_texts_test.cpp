@@ -17,13 +17,6 @@ TEST(TraceTexts, TimeStampTexts) {
   EXPECT_EQ(date_record_text({2000, 12, 31}), L"12/31/00");
 }
 
-// The tracer's tests read more values of DoTrace; these are the edges of a day.
-TEST(TraceTexts, DoTraceSwitchNeedsOneWholeDayAhead) {
-  const std::int64_t now = 1'800'000'000;
-  EXPECT_TRUE(dotrace_switch_on(static_cast<std::uint32_t>(now + 86400), now));
-  EXPECT_FALSE(dotrace_switch_on(static_cast<std::uint32_t>(now + 86399), now));
-}
-
 TEST(TraceTexts, StringDirectivesTakeNarrowArguments) {
   EXPECT_EQ(narrow_string_directives(L"QL for: %s"), L"QL for: %hs");
   EXPECT_EQ(narrow_string_directives(L"%c|%-10s|%5.2s"), L"%hc|%-10hs|%5.2hs");
@@ -55,8 +48,12 @@ TEST(TraceTexts, OsLines) {
   EXPECT_EQ(os_header_line(2, 6, 1), "OS: UNKNOWN OS(Major:6 Minor:1)");
 }
 
-// The tracer's tests show plain codes and HRESULTs in error records.
-TEST(TraceTexts, LastErrorWithFacilityBitsIsKept) {
+// Edges the tracer's tests do not reach: DoTrace must be one whole day ahead,
+// and a last error with facility bits is kept as it is.
+TEST(TraceTexts, DoTraceDayAndLastErrorEdges) {
+  const std::int64_t now = 1'800'000'000;
+  EXPECT_TRUE(dotrace_switch_on(static_cast<std::uint32_t>(now + 86400), now));
+  EXPECT_FALSE(dotrace_switch_on(static_cast<std::uint32_t>(now + 86399), now));
   EXPECT_EQ(hresult_from_last_error(0x00010002u), 0x00010002);
 }
 
