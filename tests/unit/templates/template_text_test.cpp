@@ -97,23 +97,17 @@ TEST(Utf8, ConvertsBothWays) {
   EXPECT_EQ(wide[2], L'\x00FC');
   EXPECT_EQ(wide_to_utf8(wide), text);
   // Malformed input: a stray continuation byte, a cut sequence, an overlong form.
-  EXPECT_EQ(utf8_to_wide("a\x80"
-                         "b"),
-            L"a\xFFFD"
-            L"b");
+  EXPECT_EQ(utf8_to_wide("a\x80!"), L"a\xFFFD!");
   EXPECT_EQ(utf8_to_wide("a\xE2\x82"), L"a\xFFFD");
   EXPECT_EQ(utf8_to_wide("\xC0\xAF"), L"\xFFFD");
   EXPECT_EQ(utf8_to_wide("\xED\xA0\x80"), L"\xFFFD");  // an encoded surrogate
 }
 
-TEST(FileloadError, CodeNames) {
-  // Codes without a name show their number.
+// The named codes, the path and the code in the trace line are the loader
+// tests'; codes without a name show their number.
+TEST(FileloadError, UnnamedCodesShowTheirNumber) {
   EXPECT_EQ(errors::fileload_error::code_name(6), "[6]");
   EXPECT_EQ(errors::fileload_error::code_name(-1), "[-1]");
-  const errors::fileload_error error(errors::fileload_error::notfound, "C:\\t\\a.cvm");
-  EXPECT_STREQ(error.what(), "C:\\t\\a.cvm");
-  EXPECT_EQ(error.code(), 1);
-  EXPECT_EQ(error.code_name(), "notfound");
 }
 
 }  // namespace

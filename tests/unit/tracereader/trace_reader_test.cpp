@@ -30,17 +30,15 @@ std::vector<std::uint8_t> bytes_of(std::string_view text) {
   return {text.begin(), text.end()};
 }
 
-// Builds a trace file with the tracer's own record encoder.
-struct TraceBuilder {
-  std::vector<std::uint8_t> bytes = bytes_of(kHeader);
-
-  TraceBuilder& add(std::uint32_t thread, char type, std::string_view text = {}) {
-    const std::size_t at = bytes.size();
-    bytes.resize(at + tracecore::encoded_record_size(text));
-    tracecore::encode_record(thread, type, text, bytes.data() + at);
-    return *this;
-  }
-};
+// Appends a record with the tracer's own record encoder.
+void add(std::vector<std::uint8_t>& bytes,
+         std::uint32_t thread,
+         char type,
+         std::string_view text = {}) {
+  const std::size_t at = bytes.size();
+  bytes.resize(at + tracecore::encoded_record_size(text));
+  tracecore::encode_record(thread, type, text, bytes.data() + at);
+}
 
 struct Record {
   std::uint32_t thread;
@@ -49,10 +47,10 @@ struct Record {
 };
 
 std::vector<std::uint8_t> trace_file(std::initializer_list<Record> records) {
-  TraceBuilder builder;
+  std::vector<std::uint8_t> bytes = bytes_of(kHeader);
   for (const Record& r : records)
-    builder.add(r.thread, r.type, r.text);
-  return builder.bytes;
+    add(bytes, r.thread, r.type, r.text);
+  return bytes;
 }
 
 std::vector<std::string> texts(const std::vector<TraceEntry>& entries) {
@@ -134,11 +132,11 @@ TEST(TraceRecords, RoundTripPayloadsOfEveryShape) {
                                              "Grüße, 世界 😀 — ok",
                                              std::string(351, 'w'),
                                              std::string(tracecore::kMaxRecordPayload, 'z')};
-  TraceBuilder builder;
+  std::vector<std::uint8_t> data = bytes_of(kHeader);
   for (const std::string& p : payloads)
-    builder.add(0x1a2b, 'U', p);
-  builder.add(0x1a2b, '<');
-  const TraceFile file = decode_trace(builder.bytes, false);
+    add(data, 0x1a2b, 'U', p);
+  add(data, 0x1a2b, '<');
+  const TraceFile file = decode_trace(data, false);
   ASSERT_FALSE(file.failure) << file.failure->message();
   ASSERT_EQ(file.entries.size(), payloads.size() + 1);
   std::uint64_t offset = kHeader.size();
@@ -208,15 +206,15 @@ TEST(TraceRecords, TracksCallsPerThreadAndSharedClock) {
 }
 
 TEST(TraceRecords, ReportsUnbalancedAndTooDeepCallsWithoutStopping) {
-  TraceBuilder builder;
-  builder.add(3, '<');
+  std::vector<std::uint8_t> data = bytes_of(kHeader);
+  add(data, 3, '<');
   const std::size_t calls = kMaxTrackedDepth + 3;
   for (std::size_t i = 0; i < calls; ++i)
-    builder.add(3, '>', "f" + std::to_string(i));
+    add(data, 3, '>', "f" + std::to_string(i));
   for (std::size_t i = 0; i < calls; ++i)
-    builder.add(3, '<');
-  builder.add(3, 'U', "done");
-  const TraceFile file = decode_trace(builder.bytes, false);
+    add(data, 3, '<');
+  add(data, 3, 'U', "done");
+  const TraceFile file = decode_trace(data, false);
   ASSERT_FALSE(file.failure);
   ASSERT_EQ(file.entries.size(), 2 * calls + 2);
 
