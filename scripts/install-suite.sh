@@ -104,6 +104,14 @@ Windows Registry Editor Version 5.00
 "show_training_prompt_def"="1"
 "show_training_prompt"="1"
 
+[$suite_key\\Help\\HelpLinks]
+"password_manager"="html/password_manager.htm"
+"manage_logons"="html/manage_logons.htm"
+"password_strength"="html/password_strength.htm"
+"using_quicklinks"="html/using_quicklinks.htm"
+"feedback_icon_settings"="html/feedback_icon_settings.htm"
+"shieldkit_icon_settings"="html/shieldkit_icon_settings.htm"
+
 [HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\http\\shell\\open\\command]
 @=$(reg_sz "\"${bin_win}CVBrowser.exe\" \"%1\"")
 EOF
@@ -116,7 +124,7 @@ EOF
 
 # The first Wine call also creates the prefix when it is new.
 wine_run reg import "$(windows_path "$work/suite.reg")" "$CV_REG_VIEW"
-say "$CV_BITS-bit registry: BinDir, Branding\\Common DLLPath, Products\\$product_name, Settings (19 defaults), http open command"
+say "$CV_BITS-bit registry: BinDir, Branding\\Common DLLPath, Products\\$product_name, Settings (19 defaults), http open command, Help\\HelpLinks (6 topics)"
 wine_run reg import "$(windows_path "$work/install-folder.reg")" /reg:64
 say "64-bit registry: CorvantisPath = $suite_win"
 
