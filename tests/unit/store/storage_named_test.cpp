@@ -108,7 +108,7 @@ TEST(RunningPtr, ReadersAcceptWiderCountsThanNeeded) {
   }
 }
 
-TEST(RunningPtr, NeverMovesPastItsSize) {
+TEST(RunningPtr, WritesNeverMovePastTheSize) {
   std::uint8_t buffer[6] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
   running_ptr w(buffer, 4);  // the last two bytes are outside the range
   EXPECT_EQ(w.write_bytes("abc", 3), 3u);
@@ -120,17 +120,8 @@ TEST(RunningPtr, NeverMovesPastItsSize) {
   EXPECT_EQ(w.write_byte(2), 0u);
   EXPECT_EQ(buffer[4], 0xEE);
   EXPECT_EQ(buffer[5], 0xEE);
-
-  const std::uint8_t image[] = {0x02, 'n', 'o'};  // a two-byte count cut short; no NUL
-  running_ptr r = running_ptr::for_reading(image, 1);
-  std::uint64_t count = 0;
-  EXPECT_EQ(r.read_count(count), 0u);
-  EXPECT_EQ(r.offset(), 0u);
-  running_ptr names = running_ptr::for_reading(image + 1, 2);
-  std::string_view name;
-  EXPECT_EQ(names.read_name(name), 0u);
-  EXPECT_EQ(names.take(3), nullptr);
-  EXPECT_EQ(names.offset(), 0u);
+  // Reading stops the same way: the damaged images below cut counts, names and
+  // payloads short.
 }
 
 // ---- Loading ----
