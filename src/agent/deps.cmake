@@ -1,3 +1,4 @@
-# The notification window owns the icon finder and starts the training monitor
-# from the component folder.
-target_link_libraries(agent PUBLIC icons templates)
+# The notification window owns the icon finder, starts the training monitor
+# from the component folder and calls the dashboard storage and rating parts
+# (which use the agent link in turn: CMake links the static cycle).
+target_link_libraries(agent PUBLIC icons templates store strength)

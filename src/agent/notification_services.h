@@ -1,11 +1,12 @@
 // What the notification window asks of other parts of the component: the
 // dashboard storage object and its two refreshes, the password-strength
-// recalculation and the web-link builder. Each part installs its hooks when
-// the module starts; the window traces "not available" for a hook that is not
-// installed and carries on as if the call had failed.
+// recalculation and the web-link builder, as replaceable hooks. The defaults
+// are the dashboard storage and rating parts; the web-link builder is
+// installed by the help part. The window traces "not available" for a hook
+// that is not installed and carries on as if the call had failed.
 //
 //   agent::notification_services_t services = agent::NotificationServices();
-//   services.open_storage = &open_dashboard_storage;
+//   services.build_web_link = &build_web_link;
 //   agent::SetNotificationServices(services);
 #pragma once
 
@@ -33,6 +34,9 @@ struct notification_services_t {
   // The web link of a link kind; empty when there is none.
   std::wstring (*build_web_link)(std::uint32_t kind) = nullptr;
 };
+
+// The hooks of the component's own parts.
+notification_services_t DefaultNotificationServices() noexcept;
 
 // Replaces the hooks (call before the notification window exists).
 void SetNotificationServices(const notification_services_t& services) noexcept;

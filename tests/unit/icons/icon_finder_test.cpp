@@ -1,10 +1,9 @@
-// The icon finder with its worker, the test server and real cache files: the
-// first lookup queues, one completion per drained queue, then the icon; stale,
-// future and corrupt files refreshed; duplicates merged; identifiers that are
-// no file names refused; stopping with a full queue and a slow download.
+// The icon finder with its worker, the test server and real cache files:
+// stale, future and corrupt files refreshed; duplicates merged; identifiers
+// that are no file names refused. The first lookup, its completion and the
+// stop with a full queue are checked through the notification window.
 #include <windows.h>
 #include <objbase.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -81,10 +80,6 @@ bool traced(const std::vector<std::string>& lines, const std::string& text) {
                      [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
 
-std::string narrow(const std::wstring& w) {
-  return std::string(w.begin(), w.end());
-}
-
 void set_age(const std::wstring& path, double days) {
   FILETIME now;
   ::GetSystemTimeAsFileTime(&now);
@@ -96,16 +91,6 @@ void set_age(const std::wstring& path, double days) {
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   ::SetFileTime(file, nullptr, nullptr, &when);
   ::CloseHandle(file);
-}
-
-DWORD thread_count() {
-  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  THREADENTRY32 entry{sizeof entry};
-  DWORD count = 0;
-  for (BOOL ok = ::Thread32First(snapshot, &entry); ok; ok = ::Thread32Next(snapshot, &entry))
-    count += entry.th32OwnerProcessID == ::GetCurrentProcessId();
-  ::CloseHandle(snapshot);
-  return count;
 }
 
 class IconFinder : public testing::Test {
@@ -137,38 +122,6 @@ class IconFinder : public testing::Test {
   std::vector<std::wstring> m_ids;
   sink_window_t m_sink;
 };
-
-TEST_F(IconFinder, FirstLookupQueuesThenTheIconComes) {
-  CIconFinder finder(kLimits);
-  finder.SetNotifyTarget(m_sink.get(), kIconsReady);
-  const std::wstring id = new_id();
-  const std::wstring url = m_server.wurl("/page");
-  testsupport::new_trace_lines();
-  EXPECT_EQ(finder.GetUrlIcon(id.c_str(), url.c_str()), nullptr);
-  EXPECT_EQ(m_sink.wait(5000), 1);
-  EXPECT_EQ(read_file(IconCachePath(id)), m_icon);
-  HICON icon = finder.GetUrlIcon(id.c_str(), url.c_str());
-  ASSERT_NE(icon, nullptr);
-  ICONINFO info{};
-  ASSERT_TRUE(::GetIconInfo(icon, &info));
-  BITMAP bitmap{};
-  ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-  EXPECT_EQ(bitmap.bmWidth, 16);
-  ::DeleteObject(info.hbmColor);
-  ::DeleteObject(info.hbmMask);
-  ::DestroyIcon(icon);
-  finder.Stop();
-
-  const auto lines = testsupport::new_trace_lines();
-  EXPECT_TRUE(traced(lines, "szUniqueId  = " + narrow(id)));
-  EXPECT_TRUE(traced(lines, "szUrl       = " + narrow(url)));
-  EXPECT_TRUE(traced(lines, "hIconResult = 0x00000000"));
-  EXPECT_TRUE(
-      traced(lines, "The icon request has been queued successfully, szUniqueId = " + narrow(id)));
-  // Wine refuses background mode; the worker carries on without it.
-  EXPECT_TRUE(traced(lines, "CIconFinder::WorkerBody"));
-  EXPECT_EQ(m_server.paths(), (std::vector<std::string>{"/page", "/i.ico"}));
-}
 
 TEST_F(IconFinder, StaleFutureAndCorruptFilesAreRefreshed) {
   CIconFinder finder(kLimits);
@@ -229,35 +182,6 @@ TEST_F(IconFinder, DuplicatesMergedAndBadIdentifiersRefused) {
   const auto paths = m_server.paths();
   EXPECT_EQ(std::count(paths.begin(), paths.end(), "/page"), 1);
   EXPECT_EQ(read_file(IconCachePath(twice)), m_icon);
-}
-
-TEST_F(IconFinder, StoppingWithAFullQueueEndsAfterTheCurrentDownload) {
-  http_response_t trickle{200, {{"Content-Type", "text/html"}}, std::string(1000, ' ')};
-  trickle.trickle_ms = 20;
-  m_server.route("/trickle", trickle);
-  const DWORD threads = thread_count();
-  DWORD handles_before = 0;
-  ::GetProcessHandleCount(::GetCurrentProcess(), &handles_before);
-  {
-    CIconFinder finder(kLimits);
-    finder.SetNotifyTarget(m_sink.get(), kIconsReady);
-    const std::wstring url = m_server.wurl("/trickle");
-    for (int i = 0; i < 50; ++i)
-      finder.FindIcon(new_id(), url);
-    ::Sleep(200);
-    const ULONGLONG start = ::GetTickCount64();
-    finder.Stop();
-    EXPECT_LT(::GetTickCount64() - start, kLimits.fetch_ms + 1000u);
-  }
-  EXPECT_EQ(m_server.paths().size(), 1u);
-  // Server threads of the abandoned connection may take a moment to go.
-  for (int i = 0; i < 100 && thread_count() > threads; ++i)
-    ::Sleep(20);
-  EXPECT_EQ(thread_count(), threads);
-  DWORD handles_after = 0;
-  ::GetProcessHandleCount(::GetCurrentProcess(), &handles_after);
-  EXPECT_LE(handles_after, handles_before + 2);  // WinHTTP keeps a few of its own
-  EXPECT_EQ(m_sink.wait(300, 0), 0);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace icontest {
 
@@ -16,21 +18,22 @@ inline void put32(std::string& s, std::uint32_t v) {
   put16(s, v >> 16);
 }
 
-// An icon file with one entry holding image.
-inline std::string icon_file_of(const std::string& image, unsigned side, unsigned bits) {
-  std::string s;
-  put16(s, 0);
-  put16(s, 1);
-  put16(s, 1);
-  s.push_back(static_cast<char>(side & 0xFF));
-  s.push_back(static_cast<char>(side & 0xFF));
-  s.push_back(0);
-  s.push_back(0);
-  put16(s, 1);
-  put16(s, bits);
-  put32(s, static_cast<std::uint32_t>(image.size()));
-  put32(s, 22);
-  return s + image;
+// An icon file of (image, side) entries, 32 bits each, images in order.
+inline std::string icon_file_of(const std::vector<std::pair<std::string, unsigned>>& entries) {
+  std::string head, images;
+  for (std::uint32_t v : {0u, 1u, static_cast<std::uint32_t>(entries.size())})
+    put16(head, v);
+  std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * entries.size());
+  for (const auto& [image, side] : entries) {
+    put16(head, (side & 0xFF) | (side & 0xFF) << 8);
+    for (std::uint32_t v : {0u, 1u, 32u})
+      put16(head, v);
+    put32(head, static_cast<std::uint32_t>(image.size()));
+    put32(head, offset);
+    offset += static_cast<std::uint32_t>(image.size());
+    images += image;
+  }
+  return head + images;
 }
 
 // A bitmap image of side x side pixels, 32 bits, one colour, with its mask.
@@ -50,7 +53,7 @@ inline std::string dib_image(unsigned side, std::uint32_t colour) {
 }
 
 inline std::string dib_icon(std::uint32_t colour = 0xFF2080E0) {
-  return icon_file_of(dib_image(16, colour), 16, 32);
+  return icon_file_of({{dib_image(16, colour), 16}});
 }
 
 inline std::string png_image() {
@@ -65,7 +68,7 @@ inline std::string png_image() {
 }
 
 inline std::string png_icon() {
-  return icon_file_of(png_image(), 16, 32);
+  return icon_file_of({{png_image(), 16}});
 }
 
 }  // namespace icontest

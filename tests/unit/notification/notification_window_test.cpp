@@ -9,14 +9,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "agent/notification_services.h"
 #include "agent/notification_window.h"
 #include "icons/icon_cache.h"
+#include "store/dashboard_storage.h"
 #include "support/http_test_server.h"
 #include "tests/support/traced_test_main.h"
+#include "tests/support/win_test_helpers.h"
+#include "tests/unit/store/protected_storage_test_support.h"
 #include "unit/icons/icon_samples.h"
 
 namespace agent {
@@ -154,6 +159,43 @@ class NotificationWindow : public testing::Test {
   HWND m_tab = nullptr;
   HWND m_hwnd = nullptr;
 };
+
+// First in the program: the component folder is read once per process.
+TEST_F(NotificationWindow, TheStoragePartsAndTheAgentsBroadcast) {
+  const pstest::scratch_store store;  // in the environment the agent inherits
+  const testsupport::scoped_component_folder_t folder(testsupport::program_file(L""));
+  SetNotificationServices(DefaultNotificationServices());
+  storage_request_t request;
+  ::SendMessageW(m_hwnd, kMsgGetStorage, 0, reinterpret_cast<LPARAM>(&request));
+  ASSERT_NE(request.storage, nullptr);
+  DWORD handle = 0;
+  EXPECT_EQ(static_cast<IDashBoardStorage*>(request.storage)->GetStorageHandle(&handle), S_OK);
+  request.storage->Release();
+
+  // The agent hands over a profile and broadcasts the change: every page but
+  // the active one hears of it. (The template is unknown: the refresh fails.)
+  m_window.SetActiveHostPage(m_main);
+  testsupport::new_trace_lines();
+  std::wstring command = L"\"" + testsupport::program_file(L"CVAgent.exe") +
+                         L"\" --save-logon {6B1D0C52-1111-4D2A-9A77-0E0F5A1B2C3D} --profile Work";
+  STARTUPINFOW startup{sizeof(startup)};
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process));
+  for (int i = 0; i < 600 && g_received.empty(); ++i)
+    pump(50);
+  pump(200);
+  ::WaitForSingleObject(process.hProcess, 30000);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  const auto got = take_received();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].page, m_tab);
+  EXPECT_EQ(got[0].wparam, kNotifyStorageUpdated);
+  EXPECT_TRUE(traced(testsupport::new_trace_lines(), "RefreshProfileFromGlobal"));
+
+  ::SendMessageW(m_hwnd, kMsgSecretRestored, 0, 0);  // closes the session
+}
 
 TEST_F(NotificationWindow, ClassNameStylesAndForwards) {
   EXPECT_EQ(::FindWindowW(L"CV_LocalAgentDS", L"NotificationWindow"), m_hwnd);
@@ -296,6 +338,16 @@ TEST_F(NotificationWindow, IconsThroughTheWindowThenItsEndWithTheWorkerBusy) {
   const auto got = take_received();
   ASSERT_EQ(got.size(), 2u);  // one per page
   EXPECT_EQ(got[0].wparam, kNotifyIconsUpdated);
+  const std::string narrow_id(id.begin(), id.end());
+  const auto lines = testsupport::new_trace_lines();
+  for (const std::string& line :
+       {"szUniqueId  = " + narrow_id, "szUrl       = " + std::string(url.begin(), url.end()),
+        std::string("hIconResult = 0x00000000"),
+        "The icon request has been queued successfully, szUniqueId = " + narrow_id})
+    EXPECT_TRUE(traced(lines, line)) << line;
+  std::ifstream cached(icons::IconCachePath(id).c_str(), std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(cached), {}), icon);
+  cached.close();
   auto* handle = reinterpret_cast<HICON>(
       ::SendMessageW(m_hwnd, kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&request)));
   ASSERT_NE(handle, nullptr);

@@ -1,0 +1,7 @@
+if(CV_WINDOWS)
+  add_executable(icons_bench ${CMAKE_CURRENT_LIST_DIR}/icons_bench.cpp)
+  target_link_libraries(icons_bench PRIVATE icons ws2_32 winhttp)
+  target_include_directories(icons_bench PRIVATE "${CV_ROOT}/src" "${CV_ROOT}/tests")
+  add_test(NAME icons_bench COMMAND icons_bench)
+  set_tests_properties(icons_bench PROPERTIES LABELS bench TIMEOUT 300)
+endif()
