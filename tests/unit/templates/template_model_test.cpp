@@ -41,6 +41,15 @@ const field_t& only_field(const manifest_t& m) {
   return m.forms.at(0).fields.at(0);
 }
 
+// The form of a document with one form that holds the elements given.
+form_t parsed_form(const std::string& elements) {
+  return parse(form_with(elements)).forms.at(0);
+}
+
+form_t read_form(const std::string& elements) {
+  return read(form_with(elements)).forms.at(0);
+}
+
 TEST(TemplateAttributes, BooleansAreTrueOnlyForExactlyOne) {
   const struct {
     const char* value;
@@ -56,10 +65,9 @@ TEST(TemplateAttributes, BooleansAreTrueOnlyForExactlyOne) {
     EXPECT_EQ(f.password, v.expected) << v.value;
     EXPECT_EQ(f.submit, v.expected) << v.value;
     EXPECT_EQ(f.useit, v.expected) << v.value;
-    const form_t form = parse(form_with("<detection monitor=" + a + " web_checkurl=" + a +
-                                        "/><options autoprompt=" + a + " lockfields=" + a +
-                                        " recheckwindowafterfillin=" + a + "/>"))
-                            .forms.at(0);
+    const form_t form = parsed_form("<detection monitor=" + a + " web_checkurl=" + a +
+                                    "/><options autoprompt=" + a + " lockfields=" + a +
+                                    " recheckwindowafterfillin=" + a + "/>");
     EXPECT_EQ(form.detection.monitor, v.expected) << v.value;
     EXPECT_EQ(form.detection.web_checkurl, v.expected) << v.value;
     EXPECT_EQ(form.options.autoprompt, v.expected) << v.value;
@@ -75,11 +83,11 @@ TEST(TemplateAttributes, Integers) {
   EXPECT_EQ(f.rfieldform, -3);
   EXPECT_EQ(f.rfieldindex, 12);
   const form_t form =
-      parse(form_with(R"(<fcontext name="4" parent="abc"/><options balooncount="10"/>)")).forms[0];
+      parsed_form(R"(<fcontext name="4" parent="abc"/><options balooncount="10"/>)");
   EXPECT_EQ(form.context.index, 4);
   EXPECT_EQ(form.context.parent, 0);
   EXPECT_EQ(form.options.balooncount, 10);
-  EXPECT_EQ(parse(form_with("")).forms[0].options.balooncount, 3);
+  EXPECT_EQ(parsed_form("").options.balooncount, 3);
 }
 
 TEST(TemplateAttributes, ExtendedFormWinsWhateverTheOrder) {
@@ -101,8 +109,7 @@ TEST(TemplateAttributes, ExtendedFormWinsWhateverTheOrder) {
       return text;
     };
     EXPECT_EQ(only_field(parse(field_with(with("path")))).path, c.expected) << c.attributes;
-    EXPECT_EQ(parse(form_with("<detection " + with("names") + "/>")).forms[0].detection.names,
-              c.expected)
+    EXPECT_EQ(parsed_form("<detection " + with("names") + "/>").detection.names, c.expected)
         << c.attributes;
     EXPECT_EQ(
         parse("<manifest><descriptor " + with("integrity") + "/></manifest>").descriptor.integrity,
@@ -112,23 +119,21 @@ TEST(TemplateAttributes, ExtendedFormWinsWhateverTheOrder) {
 }
 
 TEST(TemplateAttributes, Keywords) {
-  const auto form = [](const std::string& element) {
-    return parse(form_with(element)).forms.at(0);
-  };
   const std::map<std::string, int> context_types = {
       {"", context_logon}, {"pchange", context_pchange}, {"PCHANGE", 0}, {"logon", 0}};
   for (const auto& [value, expected] : context_types)
-    EXPECT_EQ(form("<fcontext type='" + value + "'/>").context.type, expected) << value;
+    EXPECT_EQ(parsed_form("<fcontext type='" + value + "'/>").context.type, expected) << value;
   const std::map<std::string, int> submit_types = {
       {"dosubmit", submit_do}, {"nosubmit", submit_not}, {"submit", submit_notgiven}};
   for (const auto& [value, expected] : submit_types)
-    EXPECT_EQ(form("<options submittype='" + value + "'/>").options.submittype, expected) << value;
+    EXPECT_EQ(parsed_form("<options submittype='" + value + "'/>").options.submittype, expected)
+        << value;
   const std::map<std::string, int> quicklink_uses = {
       {"1", quicklink_use_it},   {"usequicklink", quicklink_use_it},
       {"2", quicklink_dont},     {"dontusequicklink", quicklink_dont},
       {"3", quicklink_notgiven}, {"yes", quicklink_notgiven}};
   for (const auto& [value, expected] : quicklink_uses)
-    EXPECT_EQ(form("<options usequicklink='" + value + "'/>").options.usequicklink, expected)
+    EXPECT_EQ(parsed_form("<options usequicklink='" + value + "'/>").options.usequicklink, expected)
         << value;
   const std::map<std::string, int> field_types = {
       {"edit", field_edit},   {"button", field_button}, {"list", field_list},
@@ -143,12 +148,10 @@ TEST(TemplateAttributes, Keywords) {
 }
 
 TEST(TemplateAttributes, PercentDecodingOnlyOnTheNamedAttributes) {
-  const form_t form =
-      parse(form_with(R"(<detection caption="c%0a" web_murl="m%0a" names="n%0a" )"
-                      R"(processname="p%0a" commandline="l%0a" emu_pattern="e%0a"/>)"
-                      R"(<fields><field displayname="d%0a" path="x%0a" value="v%0a" )"
-                      R"(choosevalue="o%0a" dbname="b%0a" policy="y%0a"/></fields>)"))
-          .forms.at(0);
+  const form_t form = parsed_form(R"(<detection caption="c%0a" web_murl="m%0a" names="n%0a" )"
+                                  R"(processname="p%0a" commandline="l%0a" emu_pattern="e%0a"/>)"
+                                  R"(<fields><field displayname="d%0a" path="x%0a" value="v%0a" )"
+                                  R"(choosevalue="o%0a" dbname="b%0a" policy="y%0a"/></fields>)");
   EXPECT_EQ(form.detection.names, "n\n");
   EXPECT_EQ(form.detection.processname, "p\n");
   EXPECT_EQ(form.detection.commandline, "l\n");
@@ -162,14 +165,11 @@ TEST(TemplateAttributes, PercentDecodingOnlyOnTheNamedAttributes) {
 }
 
 TEST(TemplateAttributes, UnknownOptionsAreKeptAsLines) {
-  EXPECT_EQ(parse(form_with(R"(<options foo="bar" choosename="n" x="" eq="a=b"/>)"))
-                .forms[0]
-                .options.extra,
+  EXPECT_EQ(parsed_form(R"(<options foo="bar" choosename="n" x="" eq="a=b"/>)").options.extra,
             "foo=bar\nx=\neq=a=b");
   // A second options element appends to the same text; names are case-sensitive.
-  EXPECT_EQ(
-      parse(form_with(R"(<options foo="bar"/><options ChooseName="n"/>)")).forms[0].options.extra,
-      "foo=bar\nChooseName=n");
+  EXPECT_EQ(parsed_form(R"(<options foo="bar"/><options ChooseName="n"/>)").options.extra,
+            "foo=bar\nChooseName=n");
   // Elsewhere unknown attributes are ignored.
   const manifest_t m = parse(R"(<manifest><descriptor id="a" foo="bar"/></manifest>)");
   descriptor_t expected;
@@ -278,11 +278,9 @@ TEST(TemplatePasses, CaptionPrefixes) {
       {"x[m0]:2:1:y", match_asis, "x[m0]:2:1:y", "kept"},
   };
   for (const auto& c : cases) {
-    const detection_t d =
-        read(form_with(std::string("<detection variablecaption=\"kept\" caption=\"") + c.caption +
-                       "\"/>"))
-            .forms[0]
-            .detection;
+    const detection_t d = read_form(std::string("<detection variablecaption=\"kept\" caption=\"") +
+                                    c.caption + "\"/>")
+                              .detection;
     EXPECT_EQ(d.matchtype, c.matchtype) << c.caption;
     EXPECT_EQ(d.caption, c.pattern) << c.caption;
     EXPECT_EQ(d.variablecaption, c.variable) << c.caption;
@@ -359,8 +357,7 @@ TEST(TemplatePasses, WebAddressesAndQuickLinkUse) {
   };
   for (const auto& c : cases) {
     const form_t form =
-        read(form_with(std::string("<detection ") + c.detection + "/><options " + c.options + "/>"))
-            .forms[0];
+        read_form(std::string("<detection ") + c.detection + "/><options " + c.options + "/>");
     EXPECT_EQ(form.detection.web_ourl, c.ourl) << c.detection;
     EXPECT_EQ(form.detection.ourl_from_murl, c.from_murl) << c.detection;
     EXPECT_EQ(form.detection.web_checkurl, c.checkurl) << c.detection;
