@@ -257,6 +257,40 @@ TEST_F(PluginHost, PropertiesAndInformation) {
   EXPECT_TRUE(contains(lines, "U CCVHCPages::GetInfo 1 = [0]"));
 }
 
+// Without its branding library the plug-in has no product name: each reason is
+// traced, and property 1 (the name) is empty.
+TEST_F(PluginHost, BrandingFailuresLeaveTheNameEmpty) {
+  const std::wstring branding = std::wstring(kCorvantis) + L"\\Branding\\Common";
+  const struct {
+    void (*damage)(const std::wstring& key);
+    const char* trace;
+  } cases[] = {
+      {[](const std::wstring& key) { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str()); },
+       "U CBranding::LoadResourceDLL Open Branding key SOFTWARE\\Corvantis\\Branding\\Common in "
+       "registry Failed"},
+      {[](const std::wstring& key) {
+         ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"DLLPath");
+       },
+       "U CBranding::LoadResourceDLL Failed to find DllPath under Branding key in registry"},
+      {[](const std::wstring& key) {
+         set_reg_string(HKEY_LOCAL_MACHINE, key, L"DLLPath", L"C:\\nowhere\\CVBrand.dll");
+       },
+       "U CBranding::LoadResourceDLL failed to load resource dll , GetLastError returned 0x"},
+  };
+  for (const auto& c : cases) {
+    set_reg_string(HKEY_LOCAL_MACHINE, branding, L"DLLPath",
+                   testsupport::program_file(L"CVBrand.dll"));
+    c.damage(branding);
+    new_trace_lines();
+    const std::string output = host(L"property 1").output;
+    const std::string empty = "property 1: hr=0x00000000 vt=8 value=";
+    const auto at = output.find(empty);
+    ASSERT_NE(at, std::string::npos) << output;
+    EXPECT_TRUE(output[at + empty.size()] == '\r' || output[at + empty.size()] == '\n') << output;
+    EXPECT_TRUE(traced(c.trace));
+  }
+}
+
 TEST_F(PluginHost, DisableLocalSwitchesTheUserConsoleElement) {
   const auto disable_status = [] {
     return support::try_get_dword(
