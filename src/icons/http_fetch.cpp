@@ -5,6 +5,7 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <cwctype>
 #include <optional>
@@ -67,7 +68,14 @@ void apply_user_proxy(HINTERNET session, HINTERNET request, const std::wstring& 
       config.lpszProxy ? config.lpszProxy : L"",
       config.lpszProxyBypass ? config.lpszProxyBypass : L"");
   bool set = false;
-  if (config.fAutoDetect || config.lpszAutoConfigUrl != nullptr) {
+  // Automatic detection that just failed (no proxy announced on this network)
+  // is not tried again for a minute: every detection waits for its lookups.
+  static std::atomic<ULONGLONG> detection_failed_at{0};
+  const ULONGLONG failed_at = detection_failed_at.load();
+  const bool detect_again = failed_at == 0 || ::GetTickCount64() - failed_at > 60000;
+  if (config.fAutoDetect && config.lpszAutoConfigUrl == nullptr && !detect_again) {
+    tracecore::trace_text("Automatic proxy detection failed within the last minute: not repeated");
+  } else if (config.fAutoDetect || config.lpszAutoConfigUrl != nullptr) {
     WINHTTP_AUTOPROXY_OPTIONS options{};
     if (config.fAutoDetect) {
       options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
@@ -86,6 +94,11 @@ void apply_user_proxy(HINTERNET session, HINTERNET request, const std::wstring& 
       set = ::WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info) != FALSE;
       free_global(info.lpszProxy);
       free_global(info.lpszProxyBypass);
+      detection_failed_at = 0;
+    } else if (::GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED &&
+               config.lpszAutoConfigUrl == nullptr) {
+      tracecore::trace_lasterror("WinHttpGetProxyForUrl");
+      detection_failed_at = std::max<ULONGLONG>(::GetTickCount64(), 1);
     }
   }
   if (!set && config.lpszProxy != nullptr) {

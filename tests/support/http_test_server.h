@@ -138,8 +138,9 @@ class http_test_server_t {
       std::lock_guard<std::mutex> lock(m_mutex);
       m_workers.emplace_back([this, client] {
         serve(client);
+        --m_open;  // answered: what follows is the client's closing
+        linger(client);
         ::closesocket(client);
-        --m_open;
       });
     }
   }
@@ -249,8 +250,11 @@ class http_test_server_t {
     } else {
       send_all(s, r.body);
     }
+  }
+
+  // Lets the client read to the end before the socket goes.
+  void linger(SOCKET s) {
     ::shutdown(s, SD_SEND);
-    // Let the client read to the end before the socket goes.
     for (int i = 0; i < 100 && !m_stopping; ++i) {
       char sink[512];
       const int got = ::recv(s, sink, sizeof sink, 0);
