@@ -187,7 +187,9 @@ TEST_F(BackupHost, BackUpWipeRestore) {
   agent_data_window_t data_window;
   EXPECT_NE(host(L"restore", m_image).find("restore: hr=0x00000000"), std::string::npos);
   data_window.pump();
-  agent.sync();
+  // The broadcast is posted: wait for the agent to have taken it.
+  for (int i = 0; i < 500 && agent.log_lines("cache refresh").size() <= caches; ++i)
+    ::Sleep(20);
 
   EXPECT_EQ(read_bytes(m_logons + L"site.cvm"), site);
   EXPECT_FALSE(std::filesystem::exists(m_logons + L"other.cvm"));

@@ -79,10 +79,10 @@ class Launch : public ::testing::Test {
   void write_links(const QL::set_t& links) {
     ASSERT_TRUE(testsupport::write_file(m_links, QL::write_text(links)));
   }
-  // The browser's log lines, once it has written `count` of them (10 s at most).
+  // The browser's log lines, once it has written `count` of them (30 s at most).
   std::vector<std::string> browser_log(std::size_t count) {
     std::vector<std::string> lines;
-    for (int i = 0; i < 500 && lines.size() < count; ++i) {
+    for (int i = 0; i < 1500 && lines.size() < count; ++i) {
       ::Sleep(20);
       lines.clear();
       std::ifstream in{std::filesystem::path(m_log)};
