@@ -2,6 +2,7 @@
 
 #include "store/dashboard_storage.h"
 #include "strength/recalculate.h"
+#include "ui/web_link.h"
 
 namespace agent {
 namespace {
@@ -34,7 +35,7 @@ notification_services_t DefaultNotificationServices() noexcept {
   hooks.recalculate_strength = [](HWND owner, IUnknown* storage) {
     return strength::RecalculatePasswordStrength(owner, dashboard_storage(storage));
   };
-  // The web-link builder is installed by the help part when it is there.
+  hooks.build_web_link = [](std::uint32_t kind) { return ui::BuildWebLink(kind); };
   return hooks;
 }
 

@@ -1,9 +1,9 @@
 // What the notification window asks of other parts of the component: the
 // dashboard storage object and its two refreshes, the password-strength
 // recalculation and the web-link builder, as replaceable hooks. The defaults
-// are the dashboard storage and rating parts; the web-link builder is
-// installed by the help part. The window traces "not available" for a hook
-// that is not installed and carries on as if the call had failed.
+// are the dashboard storage, rating and help parts. The window traces "not
+// available" for a hook that is not installed and carries on as if the call
+// had failed.
 //
 //   agent::notification_services_t services = agent::NotificationServices();
 //   services.build_web_link = &build_web_link;

@@ -298,6 +298,32 @@ TEST_F(NotificationWindow, StorageRequestsAndRefreshes) {
   EXPECT_EQ(g_calls, (std::vector<std::string>{"strength " + hex(m_main, "%08X")}));
 }
 
+// A web link is opened on the thread pool by the shell: here a link scheme of
+// the test's own whose handler writes the link to a file.
+TEST_F(NotificationWindow, AWebLinkOpensThroughTheShell) {
+  const testsupport::scratch_folder_t folder;
+  const std::wstring out = folder.path() + L"opened.txt";
+  const std::wstring key = L"Software\\Classes\\cvtestlink";
+  testsupport::set_reg_string(HKEY_LOCAL_MACHINE, key, L"URL Protocol", L"");
+  testsupport::set_reg_string(HKEY_LOCAL_MACHINE, key + L"\\shell\\open\\command", nullptr,
+                              L"cmd.exe /c echo %1> \"" + out + L"\"");
+  notification_services_t services;
+  services.build_web_link = [](std::uint32_t kind) {
+    return kind == 7 ? std::wstring(L"cvtestlink:kind-7") : std::wstring();
+  };
+  SetNotificationServices(services);
+  ::SendMessageW(m_hwnd, kMsgOpenWebLink, 3, 0);  // no link for this kind
+  ::SendMessageW(m_hwnd, kMsgOpenWebLink, 7, 0);
+  std::string text;
+  for (int i = 0; i < 200 && text.empty(); ++i) {
+    pump(50);
+    std::ifstream in(out.c_str());
+    std::getline(in, text);
+  }
+  EXPECT_NE(text.find("cvtestlink:kind-7"), std::string::npos) << text;
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
 DWORD thread_count() {
   HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   THREADENTRY32 entry{sizeof entry};
