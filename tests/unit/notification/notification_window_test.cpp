@@ -298,6 +298,24 @@ TEST_F(NotificationWindow, StorageRequestsAndRefreshes) {
   EXPECT_EQ(g_calls, (std::vector<std::string>{"strength " + hex(m_main, "%08X")}));
 }
 
+// The console (the main page's top-level window) minimised while a training
+// runs comes back on "WM_CV_FLM_RESTORE", and only after a training started.
+TEST_F(NotificationWindow, AStartedTrainingBringsTheConsoleBack) {
+  const testsupport::scoped_component_folder_t folder(testsupport::program_file(L""));
+  const testsupport::scoped_environment_t script(L"CVUTRAIN_STANDIN_SCRIPT", L"cancel");
+  m_window.SetActiveHostPage(m_tab);
+  ::ShowWindow(m_main, SW_SHOWMINIMIZED);
+  ASSERT_TRUE(::IsIconic(m_main));
+  ::PostMessageW(m_hwnd, RegisteredMessages().flm_restore, 0, 0);
+  pump(100);
+  EXPECT_TRUE(::IsIconic(m_main));
+  ::SendMessageW(m_hwnd, kMsgStartTraining, 0, 0);
+  EXPECT_TRUE(traced(testsupport::new_trace_lines(), "CvUTrain.dll"));
+  ::PostMessageW(m_hwnd, RegisteredMessages().flm_restore, 0, 0);
+  pump(100);
+  EXPECT_FALSE(::IsIconic(m_main));
+}
+
 // A web link is opened on the thread pool by the shell: here a link scheme of
 // the test's own whose handler writes the link to a file.
 TEST_F(NotificationWindow, AWebLinkOpensThroughTheShell) {
