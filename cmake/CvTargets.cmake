@@ -93,6 +93,27 @@ function(cv_test)
   endif()
 endfunction()
 
+# Copies built binaries (the DLL, stand-ins) beside the test programs of the
+# current folder, as an installation lays them side by side; `name` becomes a
+# target the tests depend on. Each copy has its own rule, so that a rebuilt
+# binary is copied again even when no test relinks. Missing targets are skipped.
+#   cv_copy_beside(name binary...)
+function(cv_copy_beside name)
+  set(stamps "")
+  foreach(binary ${ARGN})
+    if(TARGET ${binary})
+      set(stamp "${CMAKE_CURRENT_BINARY_DIR}/${binary}.copied")
+      add_custom_command(OUTPUT "${stamp}"
+                         COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${binary}>
+                                 "${CMAKE_CURRENT_BINARY_DIR}/$<TARGET_FILE_NAME:${binary}>"
+                         COMMAND ${CMAKE_COMMAND} -E touch "${stamp}"
+                         DEPENDS ${binary})
+      list(APPEND stamps "${stamp}")
+    endif()
+  endforeach()
+  add_custom_target(${name} ALL DEPENDS ${stamps})
+endfunction()
+
 # A libFuzzer target (host build only) with its seed corpus; ctest runs it briefly.
 #   cv_fuzz_target(NAME name SOURCES ... LIBS ... CORPUS dir [SECONDS n])
 function(cv_fuzz_target)

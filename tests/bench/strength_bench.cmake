@@ -4,11 +4,8 @@ if(CV_WINDOWS AND TARGET lookup_cache_builder AND TARGET CvoPS)
   add_executable(strength_bench ${CMAKE_CURRENT_LIST_DIR}/strength_bench.cpp)
   target_link_libraries(strength_bench PRIVATE strength lookup_cache_builder ole32 oleaut32)
   target_include_directories(strength_bench PRIVATE "${CV_ROOT}/src" "${CV_ROOT}")
-  foreach(binary CvoPS CvFillin CvoSet)
-    add_custom_command(TARGET strength_bench POST_BUILD
-                       COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${binary}>
-                               "${CMAKE_CURRENT_BINARY_DIR}/")
-  endforeach()
+  cv_copy_beside(strength_bench_binaries CvoPS CvFillin CvoSet)
+  add_dependencies(strength_bench strength_bench_binaries)
   add_test(NAME strength_bench COMMAND strength_bench)
   set_tests_properties(strength_bench PROPERTIES LABELS bench TIMEOUT 600)
 endif()
