@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -44,18 +43,13 @@ class sink_window_t {
   HWND get() const { return m_hwnd; }
   // Pumps messages until a completion arrived or the time is up; then for
   // settle_ms more so that extra completions show.
-  int wait(DWORD timeout_ms, DWORD settle_ms = 300) {
-    const ULONGLONG start = ::GetTickCount64();
-    ULONGLONG settle_from = 0;
-    while (::GetTickCount64() - start < timeout_ms) {
+  int wait(DWORD timeout_ms, DWORD settle_ms) {
+    for (ULONGLONG end = ::GetTickCount64() + timeout_ms; ::GetTickCount64() < end; ::Sleep(10)) {
       MSG msg;
       while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
         ::DispatchMessageW(&msg);
-      if (s_count > 0 && settle_from == 0)
-        settle_from = ::GetTickCount64();
-      if (settle_from && ::GetTickCount64() - settle_from > settle_ms)
-        break;
-      ::Sleep(10);
+      if (s_count > 0)
+        end = std::min<ULONGLONG>(end, ::GetTickCount64() + settle_ms);
     }
     return std::exchange(s_count, 0);
   }
@@ -70,16 +64,6 @@ class sink_window_t {
   HWND m_hwnd = nullptr;
 };
 
-std::string read_file(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
-}
-
-bool traced(const std::vector<std::string>& lines, const std::string& text) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& l) { return l.find(text) != std::string::npos; });
-}
-
 void set_age(const std::wstring& path, double days) {
   FILETIME now;
   ::GetSystemTimeAsFileTime(&now);
@@ -88,8 +72,7 @@ void set_age(const std::wstring& path, double days) {
   const FILETIME when{value.LowPart, value.HighPart};
   HANDLE file =
       ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  ::SetFileTime(file, nullptr, nullptr, &when);
+  EXPECT_TRUE(::SetFileTime(file, nullptr, nullptr, &when));
   ::CloseHandle(file);
 }
 
@@ -150,15 +133,14 @@ TEST_F(IconFinder, StaleFutureAndCorruptFilesAreRefreshed) {
     testsupport::new_trace_lines();
     HICON icon = finder.GetUrlIcon(id.c_str(), url.c_str());
     EXPECT_EQ(icon != nullptr, c.icon);
-    if (icon)
-      ::DestroyIcon(icon);
+    ::DestroyIcon(icon);
     const auto lines = testsupport::new_trace_lines();
-    EXPECT_EQ(traced(lines, "queued successfully"), c.queued);
-    EXPECT_EQ(traced(lines, "Invalid icon file!"), !c.icon);
+    EXPECT_EQ(icontest::traced(lines, "queued successfully"), c.queued);
+    EXPECT_EQ(icontest::traced(lines, "Invalid icon file!"), !c.icon);
   }
   // The refreshed files get the served icon.
   EXPECT_EQ(m_sink.wait(10000, 1500), 1);
-  EXPECT_EQ(read_file(IconCachePath(m_ids[5])), m_icon);
+  EXPECT_EQ(icontest::read_file(IconCachePath(m_ids[5])), m_icon);
 }
 
 TEST_F(IconFinder, DuplicatesMergedAndBadIdentifiersRefused) {
@@ -174,14 +156,13 @@ TEST_F(IconFinder, DuplicatesMergedAndBadIdentifiersRefused) {
   EXPECT_EQ(finder.GetUrlIcon(first.c_str(), slow_url.c_str()), nullptr);
   EXPECT_EQ(finder.GetUrlIcon(twice.c_str(), url.c_str()), nullptr);
   EXPECT_EQ(finder.GetUrlIcon(twice.c_str(), url.c_str()), nullptr);
-  for (const wchar_t* bad :
-       {L"", L"a\\b", L"a/b", L"c:x", L"..", L"x..y", L"tab\there", L"stream:name"})
-    EXPECT_EQ(finder.GetUrlIcon(bad, url.c_str()), nullptr);
-  EXPECT_EQ(finder.GetUrlIcon(std::wstring(129, L'x').c_str(), url.c_str()), nullptr);
+  for (const auto& bad : std::vector<std::wstring>{L"", L"a\\b", L"a/b", L"c:x", L"..", L"x..y",
+                                                   L"tab\there", std::wstring(129, L'x')})
+    EXPECT_EQ(finder.GetUrlIcon(bad.c_str(), url.c_str()), nullptr);
   EXPECT_EQ(m_sink.wait(8000, 500), 1);
-  const auto paths = m_server.paths();
+  const auto paths = m_server.requests();
   EXPECT_EQ(std::count(paths.begin(), paths.end(), "/page"), 1);
-  EXPECT_EQ(read_file(IconCachePath(twice)), m_icon);
+  EXPECT_EQ(icontest::read_file(IconCachePath(twice)), m_icon);
 }
 
 }  // namespace

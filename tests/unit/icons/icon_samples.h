@@ -1,36 +1,36 @@
-// Icon files for the icon tests: a 16 x 16 icon of 32-bit pixels, the same
-// size as a PNG inside an icon file, and a bare PNG.
+// Icon files for the icon tests (a 16 x 16 icon of 32-bit pixels, a PNG inside
+// an icon file, a bare PNG) and the helpers the icon tests share.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace icontest {
 
-inline void put16(std::string& s, unsigned v) {
-  s.push_back(static_cast<char>(v & 0xFF));
-  s.push_back(static_cast<char>(v >> 8 & 0xFF));
+inline void put(std::string& s, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i)
+    s.push_back(static_cast<char>(v >> 8 * i & 0xFF));
 }
 inline void put32(std::string& s, std::uint32_t v) {
-  put16(s, v & 0xFFFF);
-  put16(s, v >> 16);
+  put(s, v, 4);
 }
 
 // An icon file of (image, side) entries, 32 bits each, images in order.
 inline std::string icon_file_of(const std::vector<std::pair<std::string, unsigned>>& entries) {
   std::string head, images;
-  for (std::uint32_t v : {0u, 1u, static_cast<std::uint32_t>(entries.size())})
-    put16(head, v);
-  std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * entries.size());
+  put(head, 1u << 16, 4);
+  put(head, static_cast<std::uint32_t>(entries.size()), 2);
   for (const auto& [image, side] : entries) {
-    put16(head, (side & 0xFF) | (side & 0xFF) << 8);
-    for (std::uint32_t v : {0u, 1u, 32u})
-      put16(head, v);
+    for (std::uint32_t v : {(side & 0xFF) * 0x101u, 0u, 1u, 32u})
+      put(head, v, 2);
     put32(head, static_cast<std::uint32_t>(image.size()));
-    put32(head, offset);
-    offset += static_cast<std::uint32_t>(image.size());
+    put32(head, static_cast<std::uint32_t>(6 + 16 * entries.size() + images.size()));
     images += image;
   }
   return head + images;
@@ -39,17 +39,11 @@ inline std::string icon_file_of(const std::vector<std::pair<std::string, unsigne
 // A bitmap image of side x side pixels, 32 bits, one colour, with its mask.
 inline std::string dib_image(unsigned side, std::uint32_t colour) {
   std::string s;
-  put32(s, 40);
-  put32(s, side);
-  put32(s, side * 2);
-  put16(s, 1);
-  put16(s, 32);
-  for (int i = 0; i < 6; ++i)
-    put32(s, 0);
+  for (std::uint32_t v : {40u, side, side * 2, 1u | 32u << 16, 0u, 0u, 0u, 0u, 0u, 0u})
+    put32(s, v);
   for (unsigned i = 0; i < side * side; ++i)
     put32(s, colour);
-  s.append(static_cast<std::size_t>((side + 31) / 32 * 4 * side), '\0');
-  return s;
+  return s + std::string((side + 31) / 32 * 4 * side, '\0');
 }
 
 inline std::string dib_icon(std::uint32_t colour = 0xFF2080E0) {
@@ -69,6 +63,17 @@ inline std::string png_image() {
 
 inline std::string png_icon() {
   return icon_file_of({{png_image(), 16}});
+}
+
+// A whole file's bytes; "(none)" when it cannot be read.
+inline std::string read_file(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
+}
+
+inline bool traced(const std::vector<std::string>& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
 
 }  // namespace icontest

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,11 +25,10 @@ using testsupport::http_test_server_t;
 // Short bounds so that the slow cases end quickly.
 const fetch_limits_t kLimits{2000, 2000, 2000, 1000, 2500, 5, 3};
 
-http_response_t typed(const std::string& type, std::string body) {
-  http_response_t r;
+http_response_t typed(const std::string& type, std::string body, int status = 200) {
+  http_response_t r{status, {}, std::move(body)};
   if (!type.empty())
     r.headers.push_back({"Content-Type", type});
-  r.body = std::move(body);
   return r;
 }
 http_response_t icon_answer(const std::string& bytes) {
@@ -41,13 +38,6 @@ std::string page_with_link(const std::string& href) {
   return "<html><HEAD><title>t</title>\n<link rel=\"stylesheet\" href=\"s.css\">\n<link "
          "rel=\"icon\" href=\"" +
          href + "\"></HEAD><body></body></html>";
-}
-
-std::string read_file(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  if (!in)
-    return "(none)";
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class SiteIcon : public testing::Test {
@@ -63,7 +53,7 @@ class SiteIcon : public testing::Test {
     ::DeleteFileW(IconCachePath(m_id).c_str());
     ::CoUninitialize();
   }
-  std::string cached() const { return read_file(IconCachePath(m_id)); }
+  std::string cached() const { return icontest::read_file(IconCachePath(m_id)); }
   bool download(const std::wstring& url) { return DownloadSiteIcon(url, m_id, kLimits); }
 
   std::wstring m_id;
@@ -87,8 +77,7 @@ TEST_F(SiteIcon, PageTextsInTheirCharsets) {
     std::wstring text;
     EXPECT_EQ(DecodePageText(c.charset, reinterpret_cast<const std::uint8_t*>(c.bytes.data()),
                              c.bytes.size(), text),
-              S_OK)
-        << c.charset;
+              S_OK);
     EXPECT_EQ(text, c.text) << c.charset;
   }
 }
@@ -103,8 +92,6 @@ TEST_F(SiteIcon, FallbacksAndRelativeLinksOnTheSiteRoot) {
   for (const char* path :
        {"/favicon.ico", "/img/i.ico", "/a/b/icon.ico", "/icon.ico", "/base/dir/c.ico"})
     server.route(path, icon_answer(icon));
-  http_response_t not_found;
-  not_found.status = 404;
   http_response_t with_base = typed("text/html", page_with_link("c.ico"));
   with_base.headers.push_back({"Content-Base", "http://127.0.0.1/base/dir/x.html"});
   const struct {
@@ -123,7 +110,7 @@ TEST_F(SiteIcon, FallbacksAndRelativeLinksOnTheSiteRoot) {
       {"no </head>", "/p", typed("text/html", "<head><link rel=\"icon\" href=\"/img/i.ico\">"),
        "/favicon.ico"},
       {"not HTML", "/p", typed("text/plain", page_with_link("/img/i.ico")), "/favicon.ico"},
-      {"page 404", "/p", not_found, "/favicon.ico"},
+      {"page 404", "/p", typed("text/html", page_with_link("/img/i.ico"), 404), "/favicon.ico"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -133,9 +120,8 @@ TEST_F(SiteIcon, FallbacksAndRelativeLinksOnTheSiteRoot) {
     ASSERT_TRUE(
         download(L"http://127.0.0.1" + std::wstring(c.path, c.path + strlen(c.path)) + L"?q=1"));
     EXPECT_EQ(cached(), icon);
-    const auto paths = server.paths();
-    ASSERT_EQ(paths.size(), before + 2);
-    EXPECT_EQ(paths.back(), c.icon_path);
+    EXPECT_EQ(server.requests().size(), before + 2);
+    EXPECT_EQ(server.requests().back(), c.icon_path);
   }
   EXPECT_EQ(server.peak_connections(), 1);
 }
@@ -144,24 +130,12 @@ TEST_F(SiteIcon, IconAnswersThatWriteNothing) {
   http_test_server_t server;
   ASSERT_TRUE(server.ok());
   const std::string icon = icontest::dib_icon();
-  http_response_t not_found;
-  not_found.status = 404;
-  const struct {
-    const char* name;
-    http_response_t answer;
-  } cases[] = {
-      {"PNG type", typed("image/png", icontest::png_image())},
-      {"no type", typed("", icon)},
-      {"404", not_found},
-      {"not an icon file", icon_answer("<html>nope</html>")},
-      {"truncated icon", icon_answer(icon.substr(0, icon.size() / 2))},
-      {"empty", icon_answer("")},
-  };
   server.route("/page", typed("text/html", page_with_link(server.url("/i.ico"))));
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    server.route("/i.ico", c.answer);
-    EXPECT_FALSE(download(server.wurl("/page")));
+  for (const auto& answer : {typed("image/png", icontest::png_image()), typed("", icon),
+                             typed("image/x-icon", icon, 404), icon_answer("<html>nope</html>"),
+                             icon_answer(icon.substr(0, icon.size() / 2)), icon_answer("")}) {
+    server.route("/i.ico", answer);
+    EXPECT_FALSE(download(server.wurl("/page"))) << answer.body.size();
     EXPECT_EQ(cached(), "(none)");
   }
 }
@@ -169,48 +143,42 @@ TEST_F(SiteIcon, IconAnswersThatWriteNothing) {
 // HttpGetResource with the result's body as text; "(failed)" when it fails.
 std::string get(const std::wstring& url,
                 std::size_t cap = kMaxIconFileBytes,
-                over_cap_t over = over_cap_t::refuse,
-                fetch_result_t* out = nullptr) {
+                over_cap_t over = over_cap_t::refuse) {
   fetch_result_t result;
   if (!HttpGetResource(url, result, cap, over, kLimits))
     return "(failed)";
-  std::string body(reinterpret_cast<const char*>(result.body.get()), result.size);
-  if (out)
-    *out = std::move(result);
-  return body;
+  return std::string(reinterpret_cast<const char*>(result.body.get()), result.size);
 }
 
 TEST_F(SiteIcon, TransferEncodingsAndBaseAddress) {
   http_test_server_t server;
   ASSERT_TRUE(server.ok());
   const std::string icon = icontest::dib_icon();
-  http_response_t chunked = icon_answer(icon);
-  chunked.chunked = true;
-  http_response_t close_delimited = icon_answer(icon);
-  close_delimited.no_length = true;
-  http_response_t base64 = icon_answer("AAABAAEA\r\nEBA=\r\n");
-  base64.headers.push_back({"Content-Transfer-Encoding", "BASE64"});
-  http_response_t quoted = icon_answer("a=3Db=\r\nc");
-  quoted.headers.push_back({"Content-Transfer-Encoding", "quoted-printable"});
-  http_response_t bad_quoted = icon_answer("a=ZZ");
-  bad_quoted.headers.push_back({"Content-Transfer-Encoding", "quoted-printable"});
-  http_response_t other = icon_answer("as is");
-  other.headers.push_back({"Content-Transfer-Encoding", "8bit"});
-  server.route("/chunked", chunked);
-  server.route("/close", close_delimited);
-  server.route("/b64", base64);
-  server.route("/qp", quoted);
-  server.route("/badqp", bad_quoted);
-  server.route("/other", other);
-  EXPECT_EQ(get(server.wurl("/chunked")), icon);
-  EXPECT_EQ(get(server.wurl("/close")), icon);
-  EXPECT_EQ(get(server.wurl("/b64")), std::string("\0\0\1\0\1\0\x10\x10", 8));
-  EXPECT_EQ(get(server.wurl("/qp")), "a=bc");
-  EXPECT_EQ(get(server.wurl("/badqp")), "(failed)");
-  EXPECT_EQ(get(server.wurl("/other")), "as is");
-
+  const auto coded = [](const char* coding, std::string body) {
+    http_response_t r = icon_answer(std::move(body));
+    r.headers.push_back({"Content-Transfer-Encoding", coding});
+    return r;
+  };
+  http_response_t chunked = icon_answer(icon), close_delimited = icon_answer(icon);
+  chunked.chunked = close_delimited.no_length = true;
+  const struct {
+    http_response_t answer;
+    std::string body;
+  } cases[] = {
+      {chunked, icon},
+      {close_delimited, icon},
+      {coded("BASE64", "AAABAAEA\r\nEBA=\r\n"), std::string("\0\0\1\0\1\0\x10\x10", 8)},
+      {coded("quoted-printable", "a=3Db=\r\nc"), "a=bc"},
+      {coded("quoted-printable", "a=ZZ"), "(failed)"},
+      {coded("8bit", "as is"), "as is"},
+  };
+  for (const auto& c : cases) {
+    server.route("/other", c.answer);
+    EXPECT_EQ(get(server.wurl("/other")), c.body);
+  }
   fetch_result_t result;
-  get(server.wurl("/other?x=1"), kMaxIconFileBytes, over_cap_t::refuse, &result);
+  HttpGetResource(server.wurl("/other?x=1"), result, kMaxIconFileBytes, over_cap_t::refuse,
+                  kLimits);
   EXPECT_EQ(result.content_type, L"image/x-icon");
   EXPECT_EQ(result.base_url, L"http://127.0.0.1/other");
 }
@@ -218,36 +186,32 @@ TEST_F(SiteIcon, TransferEncodingsAndBaseAddress) {
 TEST_F(SiteIcon, FetchBounds) {
   http_test_server_t server;
   ASSERT_TRUE(server.ok());
-  const auto redirect = [&](const std::string& to) {
-    http_response_t r;
-    r.status = 302;
-    r.headers.push_back({"Location", to});
+  const auto answer = [](int status, const char* location, std::string body = "") {
+    http_response_t r{status, {{"Content-Type", "image/x-icon"}}, std::move(body)};
+    if (location)
+      r.headers.push_back({"Location", location});
     return r;
   };
   for (int i = 1; i <= 8; ++i)
-    server.route("/r" + std::to_string(i), redirect("/r" + std::to_string(i - 1)));
-  server.route("/r0", icon_answer("end"));
-  server.route("/loop", redirect(server.url("/loop")));
-  server.route("/ftp", redirect("ftp://127.0.0.1/x.ico"));
-  server.route("/relative", redirect("r0"));
-  http_response_t declared = icon_answer("");
+    server.route("/r" + std::to_string(i), answer(302, ("/r" + std::to_string(i - 1)).c_str()));
+  server.route("/r0", answer(200, nullptr, "end"));
+  server.route("/loop", answer(302, server.url("/loop").c_str()));
+  server.route("/ftp", answer(302, "ftp://127.0.0.1/x.ico"));
+  server.route("/relative", answer(302, "r0"));
+  server.route("/empty", answer(200, nullptr));
+  http_response_t declared = answer(200, nullptr), endless = declared, late = declared,
+                  trickle = answer(200, nullptr, std::string(200, 'x'));
   declared.filler_bytes = 50ull * 1024 * 1024;
-  server.route("/50mb", declared);
-  http_response_t endless = icon_answer("");
   endless.endless = true;
-  server.route("/endless", endless);
-  http_response_t slow_headers = icon_answer("late");
-  slow_headers.header_delay_ms = 8000;
-  server.route("/slow", slow_headers);
-  http_response_t trickle = icon_answer(std::string(200, 'x'));
+  late.header_delay_ms = 8000;
   trickle.trickle_ms = 50;
+  server.route("/50mb", declared);
+  server.route("/endless", endless);
+  server.route("/slow", late);
   server.route("/trickle", trickle);
-  http_response_t empty = icon_answer("");
-  server.route("/empty", empty);
 
-  EXPECT_EQ(get(server.wurl("/r3")), "end");
-  EXPECT_EQ(get(server.wurl("/r5")), "end");
-  EXPECT_EQ(get(server.wurl("/relative")), "end");
+  for (const char* path : {"/r3", "/r5", "/relative"})
+    EXPECT_EQ(get(server.wurl(path)), "end") << path;
   for (const char* failing : {"/r6", "/r8", "/loop", "/ftp", "/empty", "/missing"})
     EXPECT_EQ(get(server.wurl(failing)), "(failed)") << failing;
 
@@ -258,10 +222,10 @@ TEST_F(SiteIcon, FetchBounds) {
 
   // Sizes: an icon over the cap fails, a page is cut there.
   const ULONGLONG start = ::GetTickCount64();
-  EXPECT_EQ(get(server.wurl("/50mb")), "(failed)");
-  EXPECT_EQ(get(server.wurl("/endless")), "(failed)");
-  EXPECT_EQ(get(server.wurl("/50mb"), kMaxPageBytes, over_cap_t::cut).size(), kMaxPageBytes);
-  EXPECT_EQ(get(server.wurl("/endless"), kMaxPageBytes, over_cap_t::cut).size(), kMaxPageBytes);
+  for (const char* big : {"/50mb", "/endless"}) {
+    EXPECT_EQ(get(server.wurl(big)), "(failed)");
+    EXPECT_EQ(get(server.wurl(big), kMaxPageBytes, over_cap_t::cut).size(), kMaxPageBytes);
+  }
   EXPECT_LT(::GetTickCount64() - start, 8000u);
 
   // Time: slow headers end with the receive bound, a trickle with the fetch's.
@@ -270,13 +234,6 @@ TEST_F(SiteIcon, FetchBounds) {
     EXPECT_EQ(get(server.wurl(slow)), "(failed)") << slow;
     EXPECT_LT(::GetTickCount64() - begin, kLimits.fetch_ms + 1500u) << slow;
   }
-}
-
-bool traced(const std::vector<std::string>& lines, const std::string& text) {
-  for (const auto& line : lines)
-    if (line.find(text) != std::string::npos)
-      return true;
-  return false;
 }
 
 // Wine ignores a request's proxy option, so what is checked is the proxy the
@@ -312,7 +269,7 @@ TEST_F(SiteIcon, TheUsersProxySettingsPerRequest) {
                                static_cast<DWORD>(blob.size()));
     testsupport::new_trace_lines();
     get(server.wurl("/i.ico"));
-    EXPECT_TRUE(traced(testsupport::new_trace_lines(), c.expected)) << c.expected;
+    EXPECT_TRUE(icontest::traced(testsupport::new_trace_lines(), c.expected)) << c.expected;
   }
   if (had)
     testsupport::set_reg_value(HKEY_CURRENT_USER, key, value, REG_BINARY, old.data(), old_size);

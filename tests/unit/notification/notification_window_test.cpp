@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -75,11 +74,14 @@ void pump(DWORD ms) {
 std::vector<received_t> take_received() {
   return std::exchange(g_received, {});
 }
-
-bool traced(const std::vector<std::string>& lines, const std::string& text) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& l) { return l.find(text) != std::string::npos; });
+// Pumps until a page heard something or the time is up, then settle_ms more.
+void pump_until_received(int tries, DWORD settle_ms) {
+  for (int i = 0; i < tries && g_received.empty(); ++i)
+    pump(50);
+  pump(settle_ms);
 }
+
+using icontest::traced;
 
 std::string hex(HWND window, const char* format) {
   char text[32];
@@ -92,13 +94,8 @@ std::string hex(HWND window, const char* format) {
 class fake_storage_t : public IUnknown {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid != IID_IUnknown) {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    *out = this;
-    AddRef();
-    return S_OK;
+    *out = iid == IID_IUnknown ? this : nullptr;
+    return *out ? (AddRef(), S_OK) : E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
   ULONG STDMETHODCALLTYPE Release() override { return --refs; }
@@ -182,9 +179,7 @@ TEST_F(NotificationWindow, TheStoragePartsAndTheAgentsBroadcast) {
   PROCESS_INFORMATION process{};
   ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &process));
-  for (int i = 0; i < 600 && g_received.empty(); ++i)
-    pump(50);
-  pump(200);
+  pump_until_received(600, 200);
   ::WaitForSingleObject(process.hProcess, 30000);
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
@@ -364,21 +359,16 @@ TEST_F(NotificationWindow, IconsThroughTheWindowThenItsEndWithTheWorkerBusy) {
   const std::wstring url = server.wurl("/page");
   ::DeleteFileW(icons::IconCachePath(id).c_str());
 
-  icon_request_t wrong;
-  wrong.cbSize = 8;
-  wrong.unique_id = id.c_str();
-  wrong.url = url.c_str();
-  testsupport::new_trace_lines();
-  EXPECT_EQ(::SendMessageW(m_hwnd, kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&wrong)), 0);
-  EXPECT_FALSE(traced(testsupport::new_trace_lines(), "szUniqueId"));
-
   icon_request_t request;
   request.unique_id = id.c_str();
   request.url = url.c_str();
+  request.cbSize = 8;  // a wrong size: ignored
+  testsupport::new_trace_lines();
   EXPECT_EQ(::SendMessageW(m_hwnd, kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&request)), 0);
-  for (int i = 0; i < 100 && g_received.empty(); ++i)
-    pump(50);
-  pump(300);
+  EXPECT_FALSE(traced(testsupport::new_trace_lines(), "szUniqueId"));
+  request.cbSize = sizeof request;
+  EXPECT_EQ(::SendMessageW(m_hwnd, kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&request)), 0);
+  pump_until_received(100, 300);
   const auto got = take_received();
   ASSERT_EQ(got.size(), 2u);  // one per page
   EXPECT_EQ(got[0].wparam, kNotifyIconsUpdated);
@@ -389,9 +379,7 @@ TEST_F(NotificationWindow, IconsThroughTheWindowThenItsEndWithTheWorkerBusy) {
         std::string("hIconResult = 0x00000000"),
         "The icon request has been queued successfully, szUniqueId = " + narrow_id})
     EXPECT_TRUE(traced(lines, line)) << line;
-  std::ifstream cached(icons::IconCachePath(id).c_str(), std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(cached), {}), icon);
-  cached.close();
+  EXPECT_EQ(icontest::read_file(icons::IconCachePath(id)), icon);
   auto* handle = reinterpret_cast<HICON>(
       ::SendMessageW(m_hwnd, kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&request)));
   ASSERT_NE(handle, nullptr);
@@ -420,7 +408,7 @@ TEST_F(NotificationWindow, IconsThroughTheWindowThenItsEndWithTheWorkerBusy) {
   for (int i = 0; i < 100 && thread_count() > threads - 1; ++i)
     ::Sleep(20);
   EXPECT_LE(thread_count(), threads - 1);
-  const auto paths = server.paths();
+  const auto paths = server.requests();
   EXPECT_EQ(std::count(paths.begin(), paths.end(), "/slow"), 1);
 }
 
