@@ -1,0 +1,1 @@
+target_link_libraries(ui_portable PUBLIC strength_portable templates_portable store_portable)
