@@ -69,7 +69,7 @@ std::vector<std::uint32_t> menu_commands(row_class row, bool category_shown) {
 }
 
 std::uint32_t default_command(row_class row) noexcept {
-  return row == row_class::logon_multiple ? 0 : cmd_open_quicklink;
+  return row == row_class::logon_multiple ? 0u : static_cast<std::uint32_t>(cmd_open_quicklink);
 }
 
 std::vector<std::wstring> quicklink_names(const std::wstring& logon_name,
