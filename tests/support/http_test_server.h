@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
@@ -24,7 +23,6 @@ struct http_response_t {
   int status = 200;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
-  bool chunked = false;            // Transfer-Encoding: chunked, in pieces of 100 bytes
   bool no_length = false;          // no Content-Length: the body ends with the connection
   std::uint64_t filler_bytes = 0;  // a body of this many 'x' bytes, generated
   bool endless = false;            // 'x' bytes until the client or the server goes
@@ -159,9 +157,7 @@ class http_test_server_t {
     std::string head = "HTTP/1.1 " + std::to_string(r.status) + " Status\r\nConnection: close\r\n";
     for (const auto& [name, value] : r.headers)
       head += name + ": " + value + "\r\n";
-    if (r.chunked)
-      head += "Transfer-Encoding: chunked\r\n";
-    else if (!r.no_length && !r.endless)
+    if (!r.no_length && !r.endless)
       head += "Content-Length: " + std::to_string(r.filler_bytes ? r.filler_bytes : r.body.size()) +
               "\r\n";
     if (!pause(r.header_delay_ms) || !send_all(s, head + "\r\n"))
@@ -174,21 +170,11 @@ class http_test_server_t {
         return;
       left -= r.endless ? 0 : n;
     }
-    const std::size_t step = r.trickle_ms ? 1
-                             : r.chunked  ? 100
-                                          : std::max<std::size_t>(r.body.size(), 1);
-    for (std::size_t at = 0; at < r.body.size(); at += step) {
-      std::string piece = r.body.substr(at, step);
-      if (r.chunked) {
-        char size[16];
-        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
-        piece = size + piece + "\r\n";
-      }
-      if (!pause(r.trickle_ms) || !send_all(s, piece))
+    if (!r.trickle_ms)
+      send_all(s, r.body);
+    for (std::size_t at = 0; r.trickle_ms && at < r.body.size(); ++at)
+      if (!pause(r.trickle_ms) || !send_all(s, &r.body[at], 1))
         return;
-    }
-    if (r.chunked)
-      send_all(s, "0\r\n\r\n");
   }
 
   // Lets the client read to the end before the socket goes.

@@ -27,42 +27,22 @@ using testsupport::http_test_server_t;
 constexpr UINT kIconsReady = WM_USER + 302;
 const fetch_limits_t kLimits{2000, 2000, 2000, 1500, 3000, 5, 3};
 
-// A window that counts the completions it receives.
-class sink_window_t {
- public:
-  sink_window_t() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = &sink_window_t::proc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"IconFinderTestSink";
-    ::RegisterClassW(&wc);
-    m_hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                               wc.hInstance, nullptr);
-  }
-  ~sink_window_t() { ::DestroyWindow(m_hwnd); }
-  HWND get() const { return m_hwnd; }
-  // Pumps messages until a completion arrived or the time is up; then for
-  // settle_ms more so that extra completions show.
-  int wait(DWORD timeout_ms, DWORD settle_ms) {
-    for (ULONGLONG end = ::GetTickCount64() + timeout_ms; ::GetTickCount64() < end; ::Sleep(10)) {
-      MSG msg;
-      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+// Pumps messages, counting the completions posted to sink: until the first
+// arrived or timeout_ms passed, then settle_ms more so that extra ones show.
+int wait_for_completions(HWND sink, DWORD timeout_ms, DWORD settle_ms) {
+  int count = 0;
+  for (ULONGLONG end = ::GetTickCount64() + timeout_ms; ::GetTickCount64() < end; ::Sleep(10)) {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+      if (msg.hwnd == sink && msg.message == kIconsReady)
+        ++count;
+      else
         ::DispatchMessageW(&msg);
-      if (s_count > 0)
-        end = std::min<ULONGLONG>(end, ::GetTickCount64() + settle_ms);
-    }
-    return std::exchange(s_count, 0);
+    if (count)
+      end = std::min<ULONGLONG>(end, ::GetTickCount64() + settle_ms);
   }
-
- private:
-  static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == kIconsReady)
-      ++s_count;
-    return ::DefWindowProcW(hwnd, msg, wp, lp);
-  }
-  static inline int s_count = 0;
-  HWND m_hwnd = nullptr;
-};
+  return count;
+}
 
 void set_age(const std::wstring& path, double days) {
   FILETIME now;
@@ -85,6 +65,7 @@ class IconFinder : public testing::Test {
     m_server.route("/i.ico", {200, {{"Content-Type", "image/x-icon"}}, m_icon});
   }
   void TearDown() override {
+    ::DestroyWindow(m_sink);
     for (const auto& id : m_ids)
       ::DeleteFileW(IconCachePath(id).c_str());
     ::CoUninitialize();
@@ -103,12 +84,23 @@ class IconFinder : public testing::Test {
   http_test_server_t m_server;
   std::string m_icon = icontest::dib_icon();
   std::vector<std::wstring> m_ids;
-  sink_window_t m_sink;
+  HWND m_sink = ::CreateWindowExW(0,
+                                  L"STATIC",
+                                  L"",
+                                  WS_POPUP,
+                                  0,
+                                  0,
+                                  1,
+                                  1,
+                                  nullptr,
+                                  nullptr,
+                                  nullptr,
+                                  nullptr);
 };
 
 TEST_F(IconFinder, StaleFutureAndCorruptFilesAreRefreshed) {
   CIconFinder finder(kLimits);
-  finder.SetNotifyTarget(m_sink.get(), kIconsReady);
+  finder.SetNotifyTarget(m_sink, kIconsReady);
   const std::wstring url = m_server.wurl("/page");
   const struct {
     const char* name;
@@ -139,7 +131,7 @@ TEST_F(IconFinder, StaleFutureAndCorruptFilesAreRefreshed) {
     EXPECT_EQ(icontest::traced(lines, "Invalid icon file!"), !c.icon);
   }
   // The refreshed files get the served icon.
-  EXPECT_EQ(m_sink.wait(10000, 1500), 1);
+  EXPECT_EQ(wait_for_completions(m_sink, 10000, 1500), 1);
   EXPECT_EQ(icontest::read_file(IconCachePath(m_ids[5])), m_icon);
 }
 
@@ -148,7 +140,7 @@ TEST_F(IconFinder, DuplicatesMergedAndBadIdentifiersRefused) {
   slow.header_delay_ms = 700;
   m_server.route("/slow", slow);
   CIconFinder finder(kLimits);
-  finder.SetNotifyTarget(m_sink.get(), kIconsReady);
+  finder.SetNotifyTarget(m_sink, kIconsReady);
   const std::wstring first = new_id();
   const std::wstring twice = new_id();
   const std::wstring slow_url = m_server.wurl("/slow");
@@ -159,7 +151,7 @@ TEST_F(IconFinder, DuplicatesMergedAndBadIdentifiersRefused) {
   for (const auto& bad : std::vector<std::wstring>{L"", L"a\\b", L"a/b", L"c:x", L"..", L"x..y",
                                                    L"tab\there", std::wstring(129, L'x')})
     EXPECT_EQ(finder.GetUrlIcon(bad.c_str(), url.c_str()), nullptr);
-  EXPECT_EQ(m_sink.wait(8000, 500), 1);
+  EXPECT_EQ(wait_for_completions(m_sink, 8000, 500), 1);
   const auto paths = m_server.requests();
   EXPECT_EQ(std::count(paths.begin(), paths.end(), "/page"), 1);
   EXPECT_EQ(icontest::read_file(IconCachePath(twice)), m_icon);
