@@ -43,15 +43,7 @@ class notification_window_t {
  public:
   notification_window_t() {
     WNDCLASSW wc{};
-    wc.lpfnWndProc = [](HWND window, UINT message, WPARAM wparam, LPARAM lparam) -> LRESULT {
-      if (message != ::RegisterWindowMessageW(L"WM_CV_PSTORAGE_UPDATED"))
-        return ::DefWindowProcW(window, message, wparam, lparam);
-      ++g_refreshes;
-      if (dashboard::RefreshProfileFromGlobal(window, g_storage.get()) ==
-          HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
-        dashboard::RefreshManifestList(window);
-      return 0;
-    };
+    wc.lpfnWndProc = procedure;
     wc.lpszClassName = L"CvTestNotificationWindow";
     ::RegisterClassW(&wc);
     m_window = ::CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0,
@@ -65,6 +57,15 @@ class notification_window_t {
   HWND get() const { return m_window; }
 
  private:
+  static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != ::RegisterWindowMessageW(L"WM_CV_PSTORAGE_UPDATED"))
+      return ::DefWindowProcW(window, message, wparam, lparam);
+    ++g_refreshes;
+    if (dashboard::RefreshProfileFromGlobal(window, g_storage.get()) ==
+        HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
+      dashboard::RefreshManifestList(window);
+    return 0;
+  }
   HWND m_window = nullptr;
 };
 

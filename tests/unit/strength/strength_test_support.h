@@ -94,19 +94,24 @@ struct notice_t {
 };
 inline std::vector<notice_t> g_notices;
 
+inline LRESULT CALLBACK page_window_procedure(HWND window,
+                                              UINT message,
+                                              WPARAM wparam,
+                                              LPARAM lparam) {
+  if (message != dashboard::kMsgPageNotify)
+    return ::DefWindowProcW(window, message, wparam, lparam);
+  const auto* change = reinterpret_cast<const dashboard::change_record_t*>(lparam);
+  g_notices.push_back({wparam, change->cbSize, change->path ? change->path : L"",
+                       change->profile ? change->profile : L""});
+  return 0;
+}
+
 class page_window_t {
  public:
   page_window_t() {
     g_notices.clear();
     WNDCLASSW wc{};
-    wc.lpfnWndProc = [](HWND window, UINT message, WPARAM wparam, LPARAM lparam) -> LRESULT {
-      if (message != dashboard::kMsgPageNotify)
-        return ::DefWindowProcW(window, message, wparam, lparam);
-      const auto* change = reinterpret_cast<const dashboard::change_record_t*>(lparam);
-      g_notices.push_back({wparam, change->cbSize, change->path ? change->path : L"",
-                           change->profile ? change->profile : L""});
-      return 0;
-    };
+    wc.lpfnWndProc = page_window_procedure;
     wc.lpszClassName = L"CvTestPageWindow";
     ::RegisterClassW(&wc);
     m_window = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
