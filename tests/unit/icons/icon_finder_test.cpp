@@ -60,8 +60,13 @@ class IconFinder : public testing::Test {
  protected:
   void SetUp() override {
     ::CoInitialize(nullptr);
+    m_sink = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr,
+                               nullptr);
     ASSERT_TRUE(m_server.ok());
-    m_server.route("/page", {200, {{"Content-Type", "text/html"}}, page(m_server.url("/i.ico"))});
+    m_server.route("/page",
+                   {200,
+                    {{"Content-Type", "text/html"}},
+                    "<head><link rel=\"icon\" href=\"" + m_server.url("/i.ico") + "\"></head>"});
     m_server.route("/i.ico", {200, {{"Content-Type", "image/x-icon"}}, m_icon});
   }
   void TearDown() override {
@@ -69,9 +74,6 @@ class IconFinder : public testing::Test {
     for (const auto& id : m_ids)
       ::DeleteFileW(IconCachePath(id).c_str());
     ::CoUninitialize();
-  }
-  static std::string page(const std::string& icon) {
-    return "<head><link rel=\"shortcut icon\" href=\"" + icon + "\"></head>";
   }
   std::wstring new_id() {
     static int count = 0;
@@ -84,18 +86,7 @@ class IconFinder : public testing::Test {
   http_test_server_t m_server;
   std::string m_icon = icontest::dib_icon();
   std::vector<std::wstring> m_ids;
-  HWND m_sink = ::CreateWindowExW(0,
-                                  L"STATIC",
-                                  L"",
-                                  WS_POPUP,
-                                  0,
-                                  0,
-                                  1,
-                                  1,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr,
-                                  nullptr);
+  HWND m_sink = nullptr;
 };
 
 TEST_F(IconFinder, StaleFutureAndCorruptFilesAreRefreshed) {

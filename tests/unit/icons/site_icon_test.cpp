@@ -44,9 +44,6 @@ class SiteIcon : public testing::Test {
  protected:
   void SetUp() override {
     ::CoInitialize(nullptr);
-    static int count = 0;
-    m_id = L"site_icon_test_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-           std::to_wstring(++count);
     ::DeleteFileW(IconCachePath(m_id).c_str());
   }
   void TearDown() override {
@@ -56,7 +53,7 @@ class SiteIcon : public testing::Test {
   std::string cached() const { return icontest::read_file(IconCachePath(m_id)); }
   bool download(const std::wstring& url) { return DownloadSiteIcon(url, m_id, kLimits); }
 
-  std::wstring m_id;
+  const std::wstring m_id = L"site_icon_test_" + std::to_wstring(::GetCurrentProcessId());
 };
 
 TEST_F(SiteIcon, PageTextsInTheirCharsets) {
@@ -249,17 +246,13 @@ TEST_F(SiteIcon, TheUsersProxySettingsPerRequest) {
   DWORD old_size = static_cast<DWORD>(old.size());
   const bool had = ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), value, RRF_RT_REG_BINARY, nullptr,
                                   old.data(), &old_size) == ERROR_SUCCESS;
-  const struct {
-    DWORD flags;  // 1 direct, 2 static proxy, 8 automatic detection
-    const char* expected;
-  } cases[] = {
-      {1, "Proxy settings: auto-detect = 0, script = , proxy = , bypass = "},
-      {3, "Static proxy = 127.0.0.1:3128"},
-      {9, "Proxy settings: auto-detect = 1"},
-  };
-  for (const auto& c : cases) {
+  // Flags 1 direct, 2 static proxy, 8 automatic detection.
+  for (const auto& [flags, expected] :
+       {std::pair{1u, "Proxy settings: auto-detect = 0, script = , proxy = , bypass = "},
+        std::pair{3u, "Static proxy = 127.0.0.1:3128"},
+        std::pair{9u, "Proxy settings: auto-detect = 1"}}) {
     std::string blob;
-    for (std::uint32_t word : {0x46u, 1u, static_cast<std::uint32_t>(c.flags), 14u})
+    for (std::uint32_t word : {0x46u, 1u, flags, 14u})
       icontest::put32(blob, word);
     blob += "127.0.0.1:3128";
     icontest::put32(blob, 7);
@@ -268,7 +261,7 @@ TEST_F(SiteIcon, TheUsersProxySettingsPerRequest) {
                                static_cast<DWORD>(blob.size()));
     testsupport::new_trace_lines();
     get(server.wurl("/i.ico"));
-    EXPECT_TRUE(icontest::traced(testsupport::new_trace_lines(), c.expected)) << c.expected;
+    EXPECT_TRUE(icontest::traced(testsupport::new_trace_lines(), expected)) << expected;
   }
   if (had)
     testsupport::set_reg_value(HKEY_CURRENT_USER, key, value, REG_BINARY, old.data(), old_size);

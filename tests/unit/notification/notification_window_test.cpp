@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -158,16 +157,10 @@ TEST_F(NotificationWindow, TheStoragePartsAndTheAgentsBroadcast) {
   // the active one hears of it. (The template is unknown: the refresh fails.)
   m_window.SetActiveHostPage(m_main);
   testsupport::new_trace_lines();
-  std::wstring command = L"\"" + testsupport::program_file(L"CVAgent.exe") +
-                         L"\" --save-logon {6B1D0C52-1111-4D2A-9A77-0E0F5A1B2C3D} --profile Work";
-  STARTUPINFOW startup{sizeof(startup)};
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process));
-  pump(30000, true);
-  ::WaitForSingleObject(process.hProcess, 30000);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
+  testsupport::run_program(
+      L"\"" + testsupport::program_file(L"CVAgent.exe") +
+      L"\" --save-logon {6B1D0C52-1111-4D2A-9A77-0E0F5A1B2C3D} --profile Work");
+  pump(30000, true);  // the broadcast is posted
   const auto got = take_received();
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].page, m_tab);
@@ -314,11 +307,8 @@ TEST_F(NotificationWindow, AWebLinkOpensThroughTheShell) {
   ::SendMessageW(m_hwnd, kMsgOpenWebLink, 3, 0);  // no link for this kind
   ::SendMessageW(m_hwnd, kMsgOpenWebLink, 7, 0);
   std::string text;
-  for (int i = 0; i < 200 && text.empty(); ++i) {
-    pump(50);
-    std::ifstream in(out.c_str());
-    std::getline(in, text);
-  }
+  for (int i = 0; i < 200 && text.find("kind-7") == std::string::npos; ++i, pump(50))
+    text = icontest::read_file(out);
   EXPECT_NE(text.find("cvtestlink:kind-7"), std::string::npos) << text;
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
 }
