@@ -14,6 +14,7 @@
 #include "support/hresult.h"
 #include "templates/portable/manifest_text.h"
 #include "tracing/trace.h"
+#include "tracing/tracer.h"
 
 namespace quicklinks {
 namespace {
@@ -35,19 +36,6 @@ std::wstring browser_for_http() {
                                  &size)))
     return std::wstring();
   return browser;
-}
-
-std::wstring own_module_long_path() {
-  const std::wstring path = plugin::module().ModulePath();
-  const DWORD needed = ::GetLongPathNameW(path.c_str(), nullptr, 0);
-  if (needed == 0)
-    return path;
-  std::wstring long_path(needed, L'\0');
-  const DWORD got = ::GetLongPathNameW(path.c_str(), long_path.data(), needed);
-  if (got == 0 || got >= needed)
-    return path;
-  long_path.resize(got);
-  return long_path;
 }
 
 DWORD WINAPI launch_thread(void* parameter) {
@@ -179,7 +167,8 @@ INT_PTR CallShell(const QL::record_t& record, int id) {
   if (record.type == QL::type_url) {
     const std::wstring browser = browser_for_http();
     const std::wstring address =
-        QL::loading_page_address(QL::scheme_for_browser(browser), own_module_long_path(), id);
+        QL::loading_page_address(QL::scheme_for_browser(browser),
+                                 tracecore::module_long_path(plugin::module().instance()), id);
     tracecore::trace_format("open %ls with '%ls'", address.c_str(), browser.c_str());
     result = reinterpret_cast<INT_PTR>(
         browser.empty()

@@ -2,19 +2,7 @@ if(NOT CV_WINDOWS)
   return()
 endif()
 # The suite binaries the tests load lie beside them, as an installation lays them.
-set(quicklinks_copies "")
-foreach(binary CVBrand CvoSet CVFPApi CvoPS CVAgent CVBrowser CVOnlineIDs)
-  if(TARGET ${binary})
-    set(stamp "${CMAKE_CURRENT_BINARY_DIR}/${binary}.copied")
-    add_custom_command(OUTPUT "${stamp}"
-                       COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${binary}>
-                               "${CMAKE_CURRENT_BINARY_DIR}/$<TARGET_FILE_NAME:${binary}>"
-                       COMMAND ${CMAKE_COMMAND} -E touch "${stamp}"
-                       DEPENDS ${binary})
-    list(APPEND quicklinks_copies "${stamp}")
-  endif()
-endforeach()
-add_custom_target(quicklinks_test_binaries ALL DEPENDS ${quicklinks_copies})
+cv_copy_beside(quicklinks_test_binaries CVBrand CvoSet CVFPApi CvoPS CVAgent CVBrowser CVOnlineIDs)
 
 # Saving the file, with a child process killed while it saves.
 cv_test(NAME quicklinks_save_tests WINDOWS_ONLY SOURCES quicklink_save_test.cpp LIBS quicklinks

@@ -13,12 +13,8 @@ add_library(CvoPS_partial SHARED "${pstore_dir}/protected_storage_partial.cpp"
 set_target_properties(CvoPS_partial PROPERTIES PREFIX "" OUTPUT_NAME "CvoPS_partial")
 
 # The stand-in beside the test programs.
-add_custom_command(OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/CvoPS.copied"
-                   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:CvoPS> "${CMAKE_CURRENT_BINARY_DIR}/"
-                   COMMAND ${CMAKE_COMMAND} -E touch "${CMAKE_CURRENT_BINARY_DIR}/CvoPS.copied"
-                   DEPENDS CvoPS)
-add_custom_target(pstore_test_binaries ALL
-                  DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/CvoPS.copied" CvoPS_partial)
+cv_copy_beside(pstore_test_binaries CvoPS)
+add_dependencies(pstore_test_binaries CvoPS_partial)
 
 cv_test(NAME protected_storage_tests WINDOWS_ONLY
         SOURCES "${pstore_dir}/protected_storage_loader_test.cpp"
