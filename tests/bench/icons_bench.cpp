@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "icons/icon_cache.h"
 #include "icons/icon_finder.h"
 #include "support/http_test_server.h"
@@ -23,16 +24,7 @@
 
 namespace {
 
-double now_ns() {
-  static const double ns_per_tick = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return 1e9 / static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER c;
-  ::QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) * ns_per_tick;
-}
+using bench::now_ns;
 
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "store/portable/profile_records.h"
 #include "store/portable/storage_named.h"
 
@@ -103,28 +104,10 @@ cvprofiles_t realistic_list(int records = kRecords) {
   return list;
 }
 
-double now_ns() {
-  return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count());
-}
-
-// Median time of one operation, in nanoseconds, in a steady state: each
-// operation runs on its own, prepare() before it and finish() after it (to set
-// up and drop what it made) untimed, so the heap reuses what the last one gave
-// back, as it does in the product where a tree or an image lives for one call.
-template <typename Prepare, typename Body, typename Finish>
-double measure(Prepare prepare, Body body, Finish finish) {
-  std::vector<double> times;
-  for (int round = 0; round < kRounds; ++round) {
-    prepare();
-    const double start = now_ns();
-    body();
-    times.push_back(now_ns() - start);
-    finish();
-  }
-  std::nth_element(times.begin(), times.begin() + kRounds / 2, times.end());
-  return times[kRounds / 2];
+// Median time of one operation, in nanoseconds (bench_timing.h).
+template <typename... Steps>
+double measure(Steps... steps) {
+  return bench::median_ns(kRounds, steps...);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "crypto/envelope.h"
 #include "crypto/obfuscated_text.h"
 #include "store/dashboard_storage.h"
@@ -84,23 +85,9 @@ namespace {
 constexpr int kRounds = 21;
 constexpr std::uint64_t kDay = 864000000000ull;
 
-double now_ns() {
-  return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 std::chrono::steady_clock::now().time_since_epoch())
-                                 .count());
-}
-
-template <typename Prepare, typename Body>
-double measure(Prepare prepare, Body body) {
-  std::vector<double> times;
-  for (int round = 0; round < kRounds; ++round) {
-    prepare();
-    const double start = now_ns();
-    body();
-    times.push_back(now_ns() - start);
-  }
-  std::nth_element(times.begin(), times.begin() + kRounds / 2, times.end());
-  return times[kRounds / 2];
+template <typename... Steps>
+double measure(Steps... steps) {
+  return bench::median_ns(kRounds, steps...);
 }
 
 void ratio(const char* name, double value, double baseline, const char* base, double goal) {

@@ -9,21 +9,13 @@
 #include <cstdio>
 #include <string>
 
+#include "bench_timing.h"
 #include "tracing/portable/trace_cipher.h"
 #include "tracing/tracer.h"
 
 namespace {
 
-double now_ns() {
-  static const double ns_per_tick = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return 1e9 / static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER c;
-  ::QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) * ns_per_tick;
-}
+using bench::now_ns;
 
 // Best of several rounds, in nanoseconds per iteration.
 template <typename F>

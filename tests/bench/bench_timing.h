@@ -1,0 +1,37 @@
+// Timing of the benchmarks: a clock in nanoseconds and the median of single
+// operations, each run on its own with its set-up and clean-up untimed (so the
+// heap is in the steady state it has in the product).
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+namespace bench {
+
+inline double now_ns() {
+  return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count());
+}
+
+template <typename Prepare, typename Body, typename Finish>
+double median_ns(int rounds, Prepare prepare, Body body, Finish finish) {
+  std::vector<double> times;
+  for (int round = 0; round < rounds; ++round) {
+    prepare();
+    const double start = now_ns();
+    body();
+    times.push_back(now_ns() - start);
+    finish();
+  }
+  std::nth_element(times.begin(), times.begin() + rounds / 2, times.end());
+  return times[static_cast<std::size_t>(rounds / 2)];
+}
+
+template <typename Prepare, typename Body>
+double median_ns(int rounds, Prepare prepare, Body body) {
+  return median_ns(rounds, prepare, body, [] {});
+}
+
+}  // namespace bench
