@@ -34,6 +34,15 @@ std::vector<std::wstring> read_lookup(manifest_lookup_fn lookup) {
   return paths;
 }
 
+// Reads the list into the cache when it is not valid or a rebuild is asked
+// for. Call with the cache's lock held.
+void fill_cache(manifest_cache_t& c, bool rebuild) {
+  if (!c.valid || rebuild) {
+    c.paths = read_lookup(c.lookup);
+    c.valid = true;
+  }
+}
+
 manifest_lookup_fn current_lookup() {
   manifest_cache_t& c = cache();
   support::scoped_lock guard(c.lock);
@@ -57,10 +66,7 @@ void set_manifest_lookup(manifest_lookup_fn lookup) noexcept {
 std::vector<std::wstring> GetManifestFileList(bool rebuild) {
   manifest_cache_t& c = cache();
   support::scoped_lock guard(c.lock);
-  if (!c.valid || rebuild) {
-    c.paths = read_lookup(c.lookup);
-    c.valid = true;
-  }
+  fill_cache(c, rebuild);
   return c.paths;
 }
 
@@ -140,10 +146,7 @@ HRESULT STDMETHODCALLTYPE CDashBoardStorage::GetManifestList(VARIANT* list) {
     // allocation per path.
     manifest_cache_t& c = cache();
     support::scoped_lock guard(c.lock);
-    if (!c.valid) {
-      c.paths = read_lookup(c.lookup);
-      c.valid = true;
-    }
+    fill_cache(c, false);
     if (c.paths.size() > 0x7FFFFFFF)
       THROW_HR(E_OUTOFMEMORY);
     std::unique_ptr<SAFEARRAY, safearray_deleter> array(
