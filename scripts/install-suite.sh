@@ -134,6 +134,13 @@ for file in "${files[@]}"; do
   cp -f "$file" "$bin_unix/"
   say "copied $(basename "$file") to $bin_win"
 done
+# The plug-in's language resource libraries, one folder per language beside it.
+for language_dir in "$build"/src/plugin/[0-9a-f][0-9a-f][0-9a-f][0-9a-f]; do
+  [ -f "$language_dir/CVOnlineIDs.dll.mui" ] || continue
+  mkdir -p "$bin_unix/$(basename "$language_dir")"
+  cp -f "$language_dir/CVOnlineIDs.dll.mui" "$bin_unix/$(basename "$language_dir")/"
+  say "copied $(basename "$language_dir")\\CVOnlineIDs.dll.mui to $bin_win"
+done
 
 # --- registration --------------------------------------------------------------
 # The plug-in, and the ID-card component it tells of a new overall rating.

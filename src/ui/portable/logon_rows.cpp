@@ -47,7 +47,7 @@ std::wstring account_text(const templates::manifest_t& manifest,
 }
 
 std::vector<std::uint32_t> menu_commands(row_class row, bool category_shown) {
-  std::vector<std::uint32_t> commands = {cmd_add_account, cmd_edit, cmd_delete, cmd_open_quicklink,
+  std::vector<std::uint32_t> commands = {cmd_open_quicklink, cmd_add_account, cmd_edit, cmd_delete,
                                          cmd_remove_from_category};
   std::vector<std::uint32_t> removed;
   switch (row) {

@@ -60,10 +60,10 @@ TEST(LogonRows, NoneOneOrALogonWithItsAccounts) {
 
 TEST(LogonRows, MenusNamesAndEdits) {
   using v = std::vector<std::uint32_t>;
-  EXPECT_EQ(menu_commands(row_class::account, true), (v{40005, 40006, 40008}));
+  EXPECT_EQ(menu_commands(row_class::account, true), (v{40008, 40005, 40006}));
   EXPECT_EQ(menu_commands(row_class::logon_multiple, true), (v{40004, 40006, 40009}));
   EXPECT_EQ(menu_commands(row_class::logon_multiple, false), (v{40004, 40006}));
-  EXPECT_EQ(menu_commands(row_class::logon_single, false), (v{40004, 40005, 40006, 40008}));
+  EXPECT_EQ(menu_commands(row_class::logon_single, false), (v{40008, 40004, 40005, 40006}));
   EXPECT_EQ(default_command(row_class::logon_single), 40008u);
   EXPECT_EQ(default_command(row_class::logon_multiple), 0u);
 

@@ -1,0 +1,73 @@
+#include <memory>
+
+#include "store/fillin_components.h"
+#include "store/portable/profile_merge.h"
+#include "templates/portable/manifest_text.h"
+#include "templates/template_loader.h"
+#include "tracing/trace.h"
+#include "ui/list/list_items.h"
+#include "ui/list/row_actions.h"
+
+namespace ui {
+namespace {
+
+// Hands the row to the list; a row the list does not take is destroyed here.
+CListItemData* insert(CLogonListContext& list, int position, std::unique_ptr<CListItemData> row) {
+  CListItemData* const inserted = row.get();
+  if (!list.InsertRow(position, row)) {
+    tracecore::trace_format("row not inserted at %d", position);
+    return nullptr;
+  }
+  row.release();
+  return inserted;
+}
+
+}  // namespace
+
+bool AddLogonRows(const std::wstring& template_path,
+                  const wchar_t* profile_data,
+                  CLogonListContext& list,
+                  int position) {
+  tracecore::trace_scope scope("AddLogonRows");
+  try {
+    templates::manifest_t manifest;
+    if (!templates::loadM_properly(manifest, template_path))
+      return false;
+    const std::wstring id = templates::utf8_to_wide(manifest.descriptor.id);
+    serialization::cvprofiles_t profiles =
+        fillin::fillin_component().get_profiles(id.c_str(), profile_data);
+    const logon_rows_t plan = plan_logon_rows(manifest, profiles);
+    if (!plan.any)
+      return false;
+
+    if (plan.logon == row_class::logon_single) {
+      auto row = std::make_unique<CLogonWithSingleAccount>(list, std::move(manifest),
+                                                           std::move(profiles.front()));
+      return insert(list, position, std::move(row)) != nullptr;
+    }
+
+    // The account rows' texts are taken before the logon row owns the list.
+    std::vector<std::pair<std::string, std::wstring>> accounts;
+    for (const std::size_t index : plan.accounts)
+      accounts.emplace_back(serialization::profile_key(profiles[index]),
+                            AccountText(manifest, profiles[index], list.storage));
+
+    auto logon = std::make_unique<CLogonWithMultipleAccounts>(list, std::move(manifest),
+                                                              std::move(profiles), plan.logon_text);
+    auto* const parent =
+        static_cast<CLogonWithMultipleAccounts*>(insert(list, position, std::move(logon)));
+    if (parent == nullptr)
+      return false;
+    for (auto& [key, text] : accounts) {
+      if (insert(list, position + 1,
+                 std::make_unique<CAccount>(list, *parent, std::move(key), std::move(text))))
+        ++position;
+    }
+    return true;
+  } catch (...) {
+    TraceCaughtFailure("AddLogonRows");
+    return false;
+  }
+}
+
+}  // namespace ui
