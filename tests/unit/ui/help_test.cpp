@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "plugin/branding.h"
 #include "tests/support/traced_test_main.h"
 #include "tests/support/win_test_helpers.h"
 #include "ui/hresult_text.h"
@@ -87,6 +88,20 @@ TEST_F(Help, WithoutTheViewerTheHelpControlIsAsked) {
   EXPECT_FALSE(traced(testsupport::new_trace_lines(), "sCommand"));
   EXPECT_EQ(help_topic_name(6), nullptr);
   EXPECT_EQ(GetHelpLink(-1), L"");
+}
+
+// A branding library that could not be loaded is tried again at the next
+// request, in the same process.
+TEST(Branding, ALibraryThatFailedIsTriedAgain) {
+  constexpr wchar_t kBranding[] = L"SOFTWARE\\Corvantis\\Branding\\Common";
+  testsupport::set_reg_string(HKEY_LOCAL_MACHINE, kBranding, L"DLLPath",
+                              program_file(L"missing.dll").c_str());
+  EXPECT_EQ(plugin::CBranding::ProductName(), L"");
+  EXPECT_TRUE(traced(testsupport::new_trace_lines(), "failed to load resource dll"));
+  testsupport::set_reg_string(HKEY_LOCAL_MACHINE, kBranding, L"DLLPath",
+                              program_file(L"CVBrand.dll").c_str());
+  EXPECT_EQ(plugin::CBranding::ProductName(), L"Corvantis Security Suite");
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvantis\\Branding");
 }
 
 TEST(HResultText, SystemTextOrTheCode) {
