@@ -13,7 +13,7 @@
 
 #include "quicklinks/quicklink_store.h"
 #include "store/fillin_components.h"
-#include "tests/support/box_answer.h"
+#include "suite/common/box_answer.h"
 #include "tests/support/traced_test_main.h"
 #include "tests/support/win_test_helpers.h"
 #include "tests/unit/agent/agent_test_support.h"
@@ -243,25 +243,25 @@ TEST_F(LogonList, DeletesAskFirstAndRemoveAccountsAndLinks) {
             lines.end());
   const std::wstring before(m_data.view());
 
-  testsupport::box_answer_t no(IDNO);
+  standin::CBoxAnswer no({.button = IDNO});
   EXPECT_FALSE(m_list.rows[1]->Delete(nullptr, m_data, m_links));
-  EXPECT_EQ(no.caption(), L"Online IDs");
-  EXPECT_EQ(no.text(), L"Do you want to delete this account?");
+  EXPECT_EQ(no.seen().caption, L"Online IDs");
+  EXPECT_EQ(no.seen().text, L"Do you want to delete this account?");
   EXPECT_EQ(std::wstring(m_data.view()), before);
 
-  testsupport::box_answer_t yes(IDYES);
+  standin::CBoxAnswer yes({.button = IDYES});
   EXPECT_TRUE(m_list.rows[1]->Delete(nullptr, m_data, m_links));
   ASSERT_EQ(stored().size(), 1u);
   EXPECT_EQ(stored()[0].profilename, L"Home");
   EXPECT_EQ(saved_links(), std::vector<std::wstring>{L"Northwind Mail - b@x 1"});
 
   // The only account left, deleted through its row: no account, no link.
-  testsupport::box_answer_t again(IDYES);
+  standin::CBoxAnswer again({.button = IDYES});
   EXPECT_TRUE(m_list.rows[2]->Delete(nullptr, m_data, m_links));
   EXPECT_TRUE(stored().empty());
   EXPECT_TRUE(saved_links().empty());
   // Its key is gone now: nothing to do, nothing to commit.
-  testsupport::box_answer_t late(IDYES);
+  standin::CBoxAnswer late({.button = IDYES});
   EXPECT_FALSE(m_list.rows[2]->Delete(nullptr, m_data, m_links));
 }
 
@@ -270,12 +270,12 @@ TEST_F(LogonList, DeletingALogonTellsTheAgent) {
   agenttest::agent_process_t agent;
   ASSERT_TRUE(agent.ready());
   {
-    testsupport::box_answer_t no(IDNO);
+    standin::CBoxAnswer no({.button = IDNO});
     EXPECT_FALSE(m_list.rows[0]->Delete(nullptr, m_data, m_links));
   }
-  testsupport::box_answer_t yes(IDYES);
+  standin::CBoxAnswer yes({.button = IDYES});
   EXPECT_TRUE(m_list.rows[0]->Delete(nullptr, m_data, m_links));
-  EXPECT_EQ(yes.text(), L"Do you want to delete this logon and all of its accounts?");
+  EXPECT_EQ(yes.seen().text, L"Do you want to delete this logon and all of its accounts?");
   EXPECT_TRUE(stored().empty());
   EXPECT_TRUE(saved_links().empty());
   ASSERT_TRUE(agent.sync());
