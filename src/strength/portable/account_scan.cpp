@@ -35,7 +35,12 @@ std::optional<serialization::secure_wstring> resolve(const serialization::cvprof
 std::optional<account_scan_t> scan_account(const templates::form_t& form,
                                            const serialization::cvprofile_t& profile,
                                            serialization::reference_resolver& resolver) {
-  account_scan_t account;
+  // The ordinary field met last is only remembered; its label and value are
+  // copied once, when the password field ends the scan.
+  const serialization::cvprofileitem_t* chosen_item = nullptr;
+  const templates::field_t* chosen_field = nullptr;
+  serialization::secure_wstring chosen_value;  // when not the item's own value
+  bool chosen_own_value = false;
   for (const auto& field : form.fields) {
     if (field.rfield == templates::rfield_out)
       continue;
@@ -49,11 +54,16 @@ std::optional<account_scan_t> scan_account(const templates::form_t& form,
       continue;
 
     serialization::secure_wstring value;
+    bool own_value = false;
     if (field.value.empty()) {
-      auto resolved = resolve(*item, resolver);
-      if (!resolved)
-        continue;
-      value = std::move(*resolved);
+      if (serialization::IsReference(item->value.view())) {
+        auto resolved = resolve(*item, resolver);
+        if (!resolved)
+          continue;
+        value = std::move(*resolved);
+      } else {
+        own_value = true;
+      }
     } else if (field.value.size() > 1 && field.value[0] == '@') {
       continue;
     } else {
@@ -61,12 +71,21 @@ std::optional<account_scan_t> scan_account(const templates::form_t& form,
     }
 
     if (field.type == templates::field_edit && field.password) {
-      account.password = std::move(value);
+      account_scan_t account;
+      account.password = own_value ? item->value : std::move(value);
+      if (chosen_item != nullptr) {
+        account.label = chosen_item->displayname.empty()
+                            ? templates::utf8_to_wide(chosen_field->displayname)
+                            : chosen_item->displayname;
+        account.value.assign(chosen_own_value ? chosen_item->value.view() : chosen_value.view());
+      }
       return account;
     }
-    account.label =
-        item->displayname.empty() ? templates::utf8_to_wide(field.displayname) : item->displayname;
-    account.value.assign(value.view());
+    chosen_item = item;
+    chosen_field = &field;
+    chosen_own_value = own_value;
+    if (!own_value)
+      chosen_value = std::move(value);
   }
   return std::nullopt;
 }

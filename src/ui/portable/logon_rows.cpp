@@ -39,9 +39,9 @@ std::wstring account_text(const templates::manifest_t& manifest,
                           const serialization::cvprofile_t& profile,
                           serialization::reference_resolver& resolver) {
   if (!manifest.forms.empty()) {
-    const auto account = strength::scan_account(manifest.forms.front(), profile, resolver);
+    auto account = strength::scan_account(manifest.forms.front(), profile, resolver);
     if (account && !account->value.empty())
-      return account->value;
+      return std::move(account->value);
   }
   return profile.profilename;
 }
