@@ -49,6 +49,9 @@ int run(const options_t& options) {
   std::vector<BYTE> restore_data;
   if (options.verb == verb_t::restore)
     restore_data = read_restore_file(options.file);
+  std::vector<drive::step_t> script;
+  if (options.verb == verb_t::drive)
+    script = read_script(options.file);
 
   std::wstring module_path;
   CLSID clsid = CVONLINEIDSLib::CLSID_CCVHCPages;
@@ -65,7 +68,7 @@ int run(const options_t& options) {
   // The object goes before its module.
   const CPluginModule module(module_path);
   const com_ptr<IUnknown> object = module.create_object(clsid);
-  return run_verb(options, object, module.handle(), restore_data);
+  return run_verb(options, object, module.handle(), restore_data, std::move(script));
 }
 
 }  // namespace
@@ -80,6 +83,8 @@ int wmain(int argc, wchar_t** argv) {
       print_result(usage_text());
       return kExitOk;
     }
+    // Sizes in pixels as the screen has them: pages are laid out for its DPI.
+    ::SetProcessDPIAware();
     return run(options);
   } catch (const host_error& error) {
     print_message(error.message());

@@ -29,6 +29,7 @@ constexpr verb_entry_t kVerbs[] = {
     {L"show", verb_t::show, false, false},
     {L"backup", verb_t::backup, false, true},
     {L"restore", verb_t::restore, false, true},
+    {L"drive", verb_t::drive, false, true},
 };
 
 [[noreturn]] void usage_error(const std::string& why) {
@@ -175,6 +176,7 @@ verbs:
   show                show the property pages in a property sheet
   backup FILE         write the plug-in's storage data to FILE
   restore FILE        hand the bytes of FILE to the plug-in
+  drive SCRIPT        show the pages and carry out the steps of SCRIPT on them
 options:
   --element NAME      host element (default UserConsole)
   --plugin PATH       load PATH instead of looking the element up in the registry

@@ -20,6 +20,7 @@ enum class verb_t {
   show,
   backup,
   restore,
+  drive,
 };
 
 // What property 14 of the page site answers.
@@ -29,7 +30,7 @@ struct options_t {
   verb_t verb = verb_t::status;
   std::string verb_name;  // as typed, for the result lines
   LONG id = 0;            // info, property
-  std::wstring file;      // backup, restore
+  std::wstring file;      // backup, restore, drive (the script)
 
   std::wstring element = L"UserConsole";
   std::optional<std::wstring> plugin_path;  // instead of the registry lookup

@@ -19,6 +19,7 @@ enum exit_code_t : int {
   kExitNoPages = 5,
   kExitCallFailed = 6,
   kExitFile = 7,
+  kExitStepFailed = 8,
 };
 
 // Ends the run with an exit code and a message for stderr.

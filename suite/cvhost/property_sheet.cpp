@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "drive_runner.h"
 #include "output.h"
 #include "support/unique_any.h"
 
@@ -20,6 +21,25 @@ constexpr UINT_PTR kCloseTimer = 1;
 // When a page vetoes the cancel, the sheet is taken down this much later.
 constexpr UINT_PTR kForceCloseTimer = 2;
 constexpr UINT kForceCloseDelayMs = 2000;
+// The sheet's Apply button (the common controls' own id).
+constexpr int kApplyButton = 0x3021;
+// What the sheet tells its pages (WM_NOTIFY from the sheet): save the changes,
+// or forget them.
+constexpr UINT kNotifySave = 11;
+constexpr UINT kNotifyDiscard = 8;
+// A page's request to the console (WM_USER + 2001), lParam a class identifier text.
+constexpr UINT kConsoleRequest = WM_USER + 2001;
+// Posted to the sheet once it runs: start the script.
+constexpr UINT kRunScript = WM_APP + 0x51;
+constexpr UINT_PTR kSheetSubclass = 1;
+
+// What the sheet's subclass needs.
+struct sheet_context_t {
+  std::string prefix;  // the verb, for the result lines
+  CDriveRunner* runner = nullptr;
+  bool script_done = false;
+  bool script_failed = false;
+};
 
 using unique_window = support::unique_any<HWND, decltype(&::DestroyWindow), ::DestroyWindow>;
 using unique_dc = support::unique_any<HDC, decltype(&::DeleteDC), ::DeleteDC>;
@@ -82,8 +102,9 @@ void paint_tree(HWND window, const RECT& top, HDC dc) {
   }
 }
 
-// A picture of the window (frame included) as a 24-bit bottom-up .bmp file.
-void save_screenshot(HWND window, const std::wstring& path) {
+}  // namespace
+
+SIZE save_screenshot(HWND window, const std::wstring& path) {
   RECT rect{};
   ::GetWindowRect(window, &rect);
   const LONG width = rect.right - rect.left;
@@ -130,9 +151,10 @@ void save_screenshot(HWND window, const std::wstring& path) {
     throw host_error(kExitFile, "cannot write " + utf8(path) + ": error " + std::to_string(error) +
                                     " " + error_text(error));
   }
-  print_result("show: screenshot width=" + std::to_string(width) +
-               " height=" + std::to_string(height));
+  return {width, height};
 }
+
+namespace {
 
 std::wstring window_text(HWND window) {
   wchar_t text[256] = {};
@@ -190,9 +212,82 @@ class overview_template_t {
   std::vector<WORD> m_words;
 };
 
+// Sends code to every page that has a window (a page never shown has nothing to
+// save or forget).
+void notify_pages(HWND sheet, UINT code, const sheet_context_t& context) {
+  int count = 0;
+  for (int i = 0;; ++i) {
+    const HWND page = PropSheet_IndexToHwnd(sheet, i);
+    if (page == nullptr) {
+      const HWND tabs = PropSheet_GetTabControl(sheet);
+      if (tabs == nullptr || i >= TabCtrl_GetItemCount(tabs))
+        break;
+      continue;
+    }
+    NMHDR header{};
+    header.hwndFrom = sheet;
+    header.idFrom = 0;
+    header.code = code;
+    ::SendMessageW(page, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header));
+    ++count;
+  }
+  print_result(context.prefix + ": notify code=" + std::to_string(code) +
+               " pages=" + std::to_string(count));
+}
+
+// The console's own handling around the sheet: its pages hear about OK, Apply and
+// Cancel, their requests to the console are listed, and the script runs.
+LRESULT CALLBACK
+sheet_subclass(HWND sheet, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR data) {
+  auto& context = *reinterpret_cast<sheet_context_t*>(data);
+  try {
+    switch (message) {
+      case WM_COMMAND:
+        if (HIWORD(wparam) == BN_CLICKED) {
+          if (LOWORD(wparam) == IDOK || LOWORD(wparam) == kApplyButton)
+            notify_pages(sheet, kNotifySave, context);
+          else if (LOWORD(wparam) == IDCANCEL)
+            notify_pages(sheet, kNotifyDiscard, context);
+        }
+        break;
+      case WM_SYSCOMMAND:
+        if ((wparam & 0xFFF0) == SC_CLOSE)
+          notify_pages(sheet, kNotifyDiscard, context);
+        break;
+      case kConsoleRequest: {
+        const auto* text = reinterpret_cast<const wchar_t*>(lparam);
+        print_result(context.prefix + ": request 0xBD1 wparam=" + std::to_string(wparam) +
+                     " lparam=" + (text != nullptr ? utf8(text) : std::string("(null)")));
+        return 0;
+      }
+      case kRunScript:
+        if (context.runner != nullptr && !context.script_done) {
+          context.script_failed = !context.runner->run(sheet);
+          context.script_done = true;
+        }
+        return 0;
+      case WM_NCDESTROY:
+        ::RemoveWindowSubclass(sheet, sheet_subclass, kSheetSubclass);
+        break;
+    }
+  } catch (const std::exception& error) {
+    print_message(std::string("error in the sheet: ") + error.what());
+  }
+  return ::DefSubclassProc(sheet, message, wparam, lparam);
+}
+
+// Presses Cancel as a user would; a page that keeps the sheet open gets some time.
+void press_cancel(HWND sheet) {
+  ::SetTimer(sheet, kForceCloseTimer, kForceCloseDelayMs, nullptr);
+  ::SendMessageW(sheet, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(sheet, IDCANCEL)));
+}
+
 }  // namespace
 
-int show_console_overview(const std::wstring& text, const options_t& options) {
+int show_console_overview(const std::wstring& text,
+                          const options_t& options,
+                          CDriveRunner* runner) {
   const overview_template_t dialog(text);
   PROPSHEETPAGEW page{};
   page.dwSize = sizeof page;
@@ -207,10 +302,12 @@ int show_console_overview(const std::wstring& text, const options_t& options) {
                   std::to_string(::GetLastError()));
     return kExitCallFailed;
   }
-  return show_property_sheet(pages, options);
+  return show_property_sheet(pages, options, runner);
 }
 
-int show_property_sheet(std::vector<received_page_t>& pages, const options_t& options) {
+int show_property_sheet(std::vector<received_page_t>& pages,
+                        const options_t& options,
+                        CDriveRunner* runner) {
   std::vector<HPROPSHEETPAGE> handles;
   handles.reserve(pages.size());
   for (received_page_t& page : pages)
@@ -238,11 +335,20 @@ int show_property_sheet(std::vector<received_page_t>& pages, const options_t& op
   }
   unique_window sheet(reinterpret_cast<HWND>(created));
   const HWND tabs = PropSheet_GetTabControl(sheet.get());
-  print_result("show: shown pages=" + std::to_string(tabs ? TabCtrl_GetItemCount(tabs) : 0) +
+  sheet_context_t context;
+  context.prefix = options.verb_name;
+  context.runner = runner;
+  ::SetWindowSubclass(sheet.get(), sheet_subclass, kSheetSubclass,
+                      reinterpret_cast<DWORD_PTR>(&context));
+  print_result(context.prefix +
+               ": shown pages=" + std::to_string(tabs ? TabCtrl_GetItemCount(tabs) : 0) +
                " caption=" + utf8(window_text(sheet.get())));
 
   if (options.close_after_ms)
     ::SetTimer(sheet.get(), kCloseTimer, *options.close_after_ms, nullptr);
+  if (runner != nullptr)
+    ::PostMessageW(sheet.get(), kRunScript, 0, 0);
+  bool script_closing = false;
 
   int exit_code = kExitOk;
   MSG message{};
@@ -259,14 +365,15 @@ int show_property_sheet(std::vector<received_page_t>& pages, const options_t& op
         ::KillTimer(sheet.get(), kCloseTimer);
         if (options.screenshot) {
           try {
-            save_screenshot(sheet.get(), *options.screenshot);
+            const SIZE size = save_screenshot(sheet.get(), *options.screenshot);
+            print_result(context.prefix + ": screenshot width=" + std::to_string(size.cx) +
+                         " height=" + std::to_string(size.cy));
           } catch (const host_error& error) {
             print_message(error.message());
             exit_code = error.exit_code();
           }
         }
-        ::SetTimer(sheet.get(), kForceCloseTimer, kForceCloseDelayMs, nullptr);
-        PropSheet_PressButton(sheet.get(), PSBTN_CANCEL);
+        press_cancel(sheet.get());
         continue;
       }
       if (message.wParam == kForceCloseTimer) {
@@ -278,9 +385,17 @@ int show_property_sheet(std::vector<received_page_t>& pages, const options_t& op
       ::TranslateMessage(&message);
       ::DispatchMessageW(&message);
     }
+    // A script that ends without closing the sheet leaves it as Cancel would.
+    if (context.script_done && !script_closing &&
+        PropSheet_GetCurrentPageHwnd(sheet.get()) != nullptr) {
+      script_closing = true;
+      press_cancel(sheet.get());
+    }
   }
   sheet.reset();
-  print_result("show: closed");
+  print_result(context.prefix + ": closed");
+  if (context.script_failed)
+    return kExitStepFailed;
   return exit_code;
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "drive_runner.h"
 #include "output.h"
 #include "page_site.h"
 #include "plugin/CVOnlineIDsLib.h"
@@ -190,24 +191,25 @@ int pages(const options_t& options, const com_ptr<IUnknown>& object, HMODULE plu
   return call_result(options, hr);
 }
 
-int show(const options_t& options, const com_ptr<IUnknown>& object) {
+// show, and drive with a runner for its script.
+int show(const options_t& options, const com_ptr<IUnknown>& object, CDriveRunner* runner) {
   HRESULT hr = S_OK;
   const com_ptr<CPageSite> site = request_pages(options, object, hr);
   std::vector<received_page_t>& pages = site->pages();
-  print_result("show: hr=" + hex(hr) + " count=" + std::to_string(pages.size()));
+  print_result(options.verb_name + ": hr=" + hex(hr) + " count=" + std::to_string(pages.size()));
   if (FAILED(hr)) {
     pages.clear();
     return call_result(options, hr);
   }
   if (pages.empty()) {
-    print_result("show: no pages");
+    print_result(options.verb_name + ": no pages");
     const int shown =
         show_console_overview(L"The plug-in added no pages to this console (host kind " +
                                   options.kind.value_or(L"none") + L").",
-                              options);
+                              options, runner);
     return shown == kExitOk ? kExitNoPages : shown;
   }
-  return show_property_sheet(pages, options);
+  return show_property_sheet(pages, options, runner);
 }
 
 int backup(const options_t& options, const com_ptr<IUnknown>& object) {
@@ -277,10 +279,21 @@ std::vector<BYTE> read_restore_file(const std::wstring& path) {
                                   " " + error_text(error));
 }
 
+std::vector<drive::step_t> read_script(const std::wstring& path) {
+  const std::vector<BYTE> bytes = read_restore_file(path);
+  try {
+    return drive::parse_script(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  } catch (const drive::script_error& error) {
+    throw host_error(kExitUsage, utf8(path) + ": " + error.what());
+  }
+}
+
 int run_verb(const options_t& options,
              const com_ptr<IUnknown>& object,
              HMODULE plugin_module,
-             const std::vector<BYTE>& restore_data) {
+             const std::vector<BYTE>& restore_data,
+             std::vector<drive::step_t> script) {
   switch (options.verb) {
     case verb_t::status:
       return status(options, object);
@@ -297,7 +310,11 @@ int run_verb(const options_t& options,
     case verb_t::pages:
       return pages(options, object, plugin_module);
     case verb_t::show:
-      return show(options, object);
+      return show(options, object, nullptr);
+    case verb_t::drive: {
+      CDriveRunner runner(std::move(script));
+      return show(options, object, &runner);
+    }
     case verb_t::backup:
       return backup(options, object);
     case verb_t::restore:

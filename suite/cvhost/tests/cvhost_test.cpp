@@ -454,6 +454,7 @@ TEST(CvHostShow, ShowsThePagesInASheetAndClosesIt) {
   const std::vector<std::string> expected = {
       "show: hr=0x00000000 count=2",
       "show: shown pages=2 caption=Security Console",
+      "show: notify code=8 pages=1",  // the second page was never shown
       "show: closed",
   };
   EXPECT_EQ(run.lines(), expected) << run;
@@ -500,6 +501,80 @@ TEST(CvHostShow, FailedRequestExitsWith6) {
   const host_run_t run = run_fake(L"--no-kind show --close-after 100");
   EXPECT_EQ(run.exit_code, 6u) << run;
   EXPECT_TRUE(run.has_line("show: hr=0x80004005 count=0")) << run;
+}
+
+// ---------------------------------------------------------------------------
+// Driving the sheet with a script
+
+host_run_t run_script(const std::string& script) {
+  const std::wstring path = scratch_folder() + L"script.txt";
+  write_bytes(path, std::vector<char>(script.begin(), script.end()));
+  host_run_t run = run_fake(L"--quiet drive \"" + path + L"\"");
+  ::DeleteFileW(path.c_str());
+  return run;
+}
+
+// The test plug-in's button asks in a box, tells the console and offers a menu
+// that marks the page changed; Apply and OK tell every page that was shown.
+TEST(CvHostDrive, StepsAnswerBoxesAndMenusAndThePagesHearOfApplyAndOk) {
+  const host_run_t run = run_script(
+      "page \"Fake settings\"\n"
+      "page @0\n"
+      "box Yes\n"
+      "menu 40002\n"
+      "click Ask\n"
+      "wait-text #1000 changed\n"
+      "apply\n"
+      "wait-text #1000 saved 2000\n"
+      "ok\n");
+  EXPECT_EQ(run.exit_code, 0u) << run;
+  const std::vector<std::string> expected = {
+      "drive: hr=0x00000000 count=2",
+      "drive: shown pages=2 caption=Security Console",
+      "step 1 page: ok index=1 title=Fake settings",
+      "step 2 page: ok index=0 title=Fake main",
+      "step 3 box: ok armed",
+      "step 4 menu: ok armed command=40002",
+      "box: step 3 pressed=6 caption=Fake plug-in text=Tell the console?",
+      "drive: request 0xBD1 wparam=1 lparam={DFE62CBF-66E7-4101-926B-16EC9DB5CA4F}",
+      "menu: step 4 chosen=40002 items=&Keep (40001) | &Change (40002)",
+      "step 5 click: ok id=1019 class=Button text=&Ask",
+      "step 6 wait-text: ok \"changed\"",
+      "drive: notify code=11 pages=2",
+      "step 7 apply: ok apply=disabled",
+      "step 8 wait-text: ok \"saved\"",
+      "drive: notify code=11 pages=2",
+      "step 9 ok: ok closed",
+      "drive: closed",
+  };
+  EXPECT_EQ(run.lines(), expected) << run;
+}
+
+TEST(CvHostDrive, AFailedStepClosesTheSheetWith8) {
+  struct case_t {
+    const char* script;
+    const char* line;
+  };
+  const case_t cases[] = {
+      {"click Nothing\nok", "step 1 click: failed: no control \"Nothing\" on the page"},
+      {"\n# Apply stays disabled\napply", "step 3 apply: failed: Apply is disabled"},
+      {"box No", "drive: the box answer of step 1 was never used"},
+      {"menu 40003\nbox Yes\nclick Ask",
+       "step 3 click: failed: the menu answer of step 1 failed: the menu has no item 40003"},
+  };
+  for (const case_t& c : cases) {
+    const host_run_t run = run_script(c.script);
+    EXPECT_EQ(run.exit_code, 8u) << run;
+    EXPECT_TRUE(run.has_line(c.line)) << run;
+    EXPECT_TRUE(run.has_line("drive: closed")) << run;
+  }
+}
+
+TEST(CvHostDrive, ScriptErrorsExitWith1BeforeLoading) {
+  const host_run_t run = run_script("page @0\nkeys focus Ctrl+Hyper");
+  EXPECT_EQ(run.exit_code, 1u) << run;
+  EXPECT_NE(run.err.find("line 2: \"Ctrl+Hyper\" is not a key"), std::string::npos) << run;
+  EXPECT_TRUE(run.lines().empty()) << run;
 }
 
 // ---------------------------------------------------------------------------

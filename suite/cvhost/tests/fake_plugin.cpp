@@ -63,8 +63,8 @@ std::wstring hex(HRESULT hr) {
   return text;
 }
 
-// A page dialog with one static text, built once and kept for the life of the
-// module (the pages read it when their windows are made).
+// A page dialog with a static text (1000) and a button (1019), built once and
+// kept for the life of the module (the pages read it when their windows are made).
 const DLGTEMPLATE* page_template() {
   static const std::vector<WORD> words = [] {
     std::vector<WORD> w;
@@ -77,9 +77,13 @@ const DLGTEMPLATE* page_template() {
         w.push_back(static_cast<WORD>(*s));
       w.push_back(0);
     };
+    auto align = [&w] {
+      if (w.size() % 2)
+        w.push_back(0);  // controls start on a DWORD boundary
+    };
     dword(DS_SETFONT | WS_CHILD | WS_CAPTION);
     dword(0);                        // extended style
-    w.push_back(1);                  // one control
+    w.push_back(2);                  // two controls
     for (WORD v : {0, 0, 200, 100})  // x, y, cx, cy
       w.push_back(v);
     w.push_back(0);  // no menu
@@ -87,24 +91,59 @@ const DLGTEMPLATE* page_template() {
     w.push_back(0);  // no caption
     w.push_back(8);  // font size
     text(L"MS Shell Dlg");
-    if (w.size() % 2)
-      w.push_back(0);  // controls start on a DWORD boundary
+    align();
     dword(WS_CHILD | WS_VISIBLE | SS_LEFT);
     dword(0);
-    for (WORD v : {10, 10, 180, 20})
+    for (WORD v : {10, 10, 180, 20, 1000})  // x, y, cx, cy, id
       w.push_back(v);
-    w.push_back(0xFFFF);  // id
     w.push_back(0xFFFF);  // predefined class: static
     w.push_back(0x0082);
     text(L"Page of the test plug-in");
     w.push_back(0);  // no creation data
+    align();
+    dword(WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON);
+    dword(0);
+    for (WORD v : {10, 40, 60, 14, 1019})
+      w.push_back(v);
+    w.push_back(0xFFFF);  // predefined class: button
+    w.push_back(0x0080);
+    text(L"&Ask");
+    w.push_back(0);
     return w;
   }();
   return reinterpret_cast<const DLGTEMPLATE*>(words.data());
 }
 
-INT_PTR CALLBACK page_procedure(HWND, UINT message, WPARAM, LPARAM) {
-  return message == WM_INITDIALOG;
+// The button asks (a message box), tells the console (WM_USER + 2001 to the root
+// window, as the dashboard's own pages do) and offers a menu whose second item
+// marks the page changed; the sheet's save and discard notices show in the text.
+INT_PTR CALLBACK page_procedure(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG)
+    return TRUE;
+  if (message == WM_COMMAND && LOWORD(wparam) == 1019 && HIWORD(wparam) == BN_CLICKED) {
+    if (::MessageBoxW(page, L"Tell the console?", L"Fake plug-in", MB_YESNO) == IDYES)
+      ::SendMessageW(::GetAncestor(page, GA_ROOT), WM_USER + 2001, 1,
+                     reinterpret_cast<LPARAM>(L"{DFE62CBF-66E7-4101-926B-16EC9DB5CA4F}"));
+    const HMENU menu = ::CreatePopupMenu();
+    ::AppendMenuW(menu, MF_STRING, 40001, L"&Keep");
+    ::AppendMenuW(menu, MF_STRING, 40002, L"&Change");
+    RECT button{};
+    ::GetWindowRect(::GetDlgItem(page, 1019), &button);
+    const UINT chosen = static_cast<UINT>(::TrackPopupMenu(
+        menu, TPM_RETURNCMD | TPM_NONOTIFY, button.left, button.bottom, 0, page, nullptr));
+    ::DestroyMenu(menu);
+    if (chosen == 40002) {
+      ::SetDlgItemTextW(page, 1000, L"changed");
+      ::SendMessageW(::GetParent(page), PSM_CHANGED, reinterpret_cast<WPARAM>(page), 0);
+    }
+    return TRUE;
+  }
+  if (message == WM_NOTIFY) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+    if (header->hwndFrom == ::GetParent(page) && (header->code == 11 || header->code == 8))
+      ::SetDlgItemTextW(page, 1000, header->code == 11 ? L"saved" : L"discarded");
+  }
+  return FALSE;
 }
 
 // The page's first view as the site answered property 14.
