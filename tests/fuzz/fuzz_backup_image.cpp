@@ -3,17 +3,14 @@
 // same bytes, and template names it accepts name no other folder.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 #include "store/portable/backup_image.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
-void check(bool condition) {
-  if (!condition)
-    std::abort();
-}
+using fuzzcheck::check;
 
 }  // namespace
 

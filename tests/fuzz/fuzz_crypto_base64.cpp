@@ -2,18 +2,15 @@
 // and the encoder on the raw input: whatever decodes re-encodes and decodes to
 // the same bytes; encoded bytes always decode back.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "crypto/portable/base64_codec.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
-void check(bool condition) {
-  if (!condition)
-    std::abort();
-}
+using fuzzcheck::check;
 
 std::vector<std::uint8_t> decode_exact(const wchar_t* text, std::size_t length, bool& ok) {
   std::size_t size = 0;

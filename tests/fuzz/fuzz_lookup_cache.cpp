@@ -4,19 +4,16 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "templates/portable/lookup_cache.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
-void check(bool condition) {
-  if (!condition)
-    std::abort();
-}
+using fuzzcheck::check;
 
 void check_inside(std::span<const std::uint8_t> view, std::string_view text) {
   const auto* begin = reinterpret_cast<const char*>(view.data());

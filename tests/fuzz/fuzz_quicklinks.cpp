@@ -4,20 +4,17 @@
 // back equal from its saved text, in either encoding.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "quicklinks/portable/quicklink_file.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
-using namespace QL;
+using fuzzcheck::check;
 
-void check(bool condition) {
-  if (!condition)
-    std::abort();
-}
+using namespace QL;
 
 bool clean(const std::string& s) {
   return s.find_first_of("\r\n") == std::string::npos;

@@ -4,21 +4,18 @@
 // array of a loaded tree is read back through the public operations.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "store/portable/storage_named.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
+using fuzzcheck::check;
+
 using namespace serialization;
 using namespace serialization::StorageNamed::InMemStorageSpace;
-
-void check(bool condition) {
-  if (!condition)
-    std::abort();
-}
 
 std::vector<std::uint8_t> save(const CInMemStorage& storage) {
   CMemoryObjectEx block;

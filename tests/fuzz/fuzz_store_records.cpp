@@ -2,18 +2,15 @@
 // list read from any bytes must store and read back unchanged.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 #include "store/portable/profile_records.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
-using namespace serialization;
+using fuzzcheck::check;
 
-void check(bool condition) {
-  if (!condition)
-    std::abort();
-}
+using namespace serialization;
 
 template <typename T, typename Save, typename Load>
 void round_trip(const T& value, Save save, Load load) {

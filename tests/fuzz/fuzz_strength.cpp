@@ -5,19 +5,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "strength/portable/account_scan.h"
 #include "strength/portable/rating_rules.h"
 #include "strength/portable/update_date.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
-void check(bool condition) {
-  if (!condition)
-    std::abort();
-}
+using fuzzcheck::check;
 
 bool is_level(std::int32_t level) {
   return level >= strength::Weak && level <= strength::Strong;

@@ -3,7 +3,6 @@
 // error message; the value decoders never grow their input.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -11,13 +10,11 @@
 #include "templates/portable/caret.h"
 #include "templates/portable/manifest_text.h"
 #include "templates/portable/template_reader.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
-void check(bool condition) {
-  if (!condition)
-    std::abort();
-}
+using fuzzcheck::check;
 
 void check_template(const templates::manifest_t& m) {
   check(!m.empty);

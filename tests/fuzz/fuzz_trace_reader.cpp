@@ -4,19 +4,16 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "tests/fuzz/fuzz_check.h"
 #include "tools/tracereader/trace_reader.h"
 
 namespace {
 
-void check(bool condition) {
-  if (!condition)
-    std::abort();
-}
+using fuzzcheck::check;
 
 void filter_and_format(const std::vector<tracereader::TraceEntry>& entries) {
   tracereader::FilterOptions by_function;
