@@ -550,6 +550,29 @@ TEST(CvHostDrive, StepsAnswerBoxesAndMenusAndThePagesHearOfApplyAndOk) {
   EXPECT_EQ(run.lines(), expected) << run;
 }
 
+// The row list of the test page reports a double click, keys with the state of
+// Ctrl, and a row dragged with the mouse onto a category of the other list.
+TEST(CvHostDrive, ListItemsKeysAndDragging) {
+  const host_run_t run = run_script(
+      "select #1006 Mail\n"
+      "rows @0\n"
+      "dblclick #1006 @2\n"
+      "wait-text #1000 \"opened 2\"\n"
+      "keys #1006 Ctrl+Delete\n"
+      "wait-text #1000 \"key 46 ctrl=1\"\n"
+      "keys focus Insert\n"
+      "wait-text #1000 \"key 45 ctrl=0\"\n"
+      "drag #1006 Bank #1003 Work\n"
+      "wait-text #1000 \"dropped 0 on 1\"\n"
+      "controls\n");
+  EXPECT_EQ(run.exit_code, 0u) << run;
+  for (const char* line : {"step 1 select: ok item=1 text=Mail", "row 1 selected: Mail",
+                           "step 10 wait-text: ok \"dropped 0 on 1\""})
+    EXPECT_TRUE(run.has_line(line)) << line << "\n" << run;
+  EXPECT_EQ(run.lines_with("control depth=1 ").size(), 4u) << run;
+  EXPECT_EQ(run.lines_with("step ").size(), 11u) << run;
+}
+
 TEST(CvHostDrive, AFailedStepClosesTheSheetWith8) {
   struct case_t {
     const char* script;

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <initializer_list>
 #include <new>
 #include <optional>
 #include <string>
@@ -63,8 +64,9 @@ std::wstring hex(HRESULT hr) {
   return text;
 }
 
-// A page dialog with a static text (1000) and a button (1019), built once and
-// kept for the life of the module (the pages read it when their windows are made).
+// A page dialog with a static text (1000), a button (1019) and two list views
+// (rows 1006, categories 1003), built once and kept for the life of the module (the
+// pages read it when their windows are made).
 const DLGTEMPLATE* page_template() {
   static const std::vector<WORD> words = [] {
     std::vector<WORD> w;
@@ -83,8 +85,8 @@ const DLGTEMPLATE* page_template() {
     };
     dword(DS_SETFONT | WS_CHILD | WS_CAPTION);
     dword(0);                        // extended style
-    w.push_back(2);                  // two controls
-    for (WORD v : {0, 0, 200, 100})  // x, y, cx, cy
+    w.push_back(4);                  // four controls
+    for (WORD v : {0, 0, 200, 130})  // x, y, cx, cy
       w.push_back(v);
     w.push_back(0);  // no menu
     w.push_back(0);  // standard class
@@ -109,17 +111,71 @@ const DLGTEMPLATE* page_template() {
     w.push_back(0x0080);
     text(L"&Ask");
     w.push_back(0);
+    for (const WORD id : {1006, 1003}) {
+      align();
+      dword(WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL |
+            LVS_SHOWSELALWAYS);
+      dword(0);
+      for (WORD v :
+           std::initializer_list<WORD>{static_cast<WORD>(id == 1006 ? 10 : 110), 60, 90, 60, id})
+        w.push_back(v);
+      text(WC_LISTVIEWW);
+      text(L"");
+      w.push_back(0);
+    }
     return w;
   }();
   return reinterpret_cast<const DLGTEMPLATE*>(words.data());
 }
 
+void fill_list(HWND list, std::initializer_list<const wchar_t*> texts) {
+  LVCOLUMNW column{};
+  column.mask = LVCF_WIDTH | LVCF_TEXT;
+  column.cx = 80;
+  column.pszText = const_cast<wchar_t*>(L"Name");
+  ListView_InsertColumn(list, 0, &column);
+  int row = 0;
+  for (const wchar_t* text : texts) {
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = row++;
+    item.pszText = const_cast<wchar_t*>(text);
+    ListView_InsertItem(list, &item);
+  }
+}
+
+void show_text(HWND page, const std::wstring& text) {
+  ::SetDlgItemTextW(page, 1000, text.c_str());
+}
+
+int g_dragged_row = -1;
+
 // The button asks (a message box), tells the console (WM_USER + 2001 to the root
 // window, as the dashboard's own pages do) and offers a menu whose second item
-// marks the page changed; the sheet's save and discard notices show in the text.
+// marks the page changed; the sheet's save and discard notices show in the text,
+// and so do what happens in the row list: a double click, a key with its
+// modifiers, a row dragged (with the mouse captured) onto a category.
 INT_PTR CALLBACK page_procedure(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_INITDIALOG)
+  if (message == WM_INITDIALOG) {
+    fill_list(::GetDlgItem(page, 1006), {L"Bank", L"Mail", L"Shop"});
+    fill_list(::GetDlgItem(page, 1003), {L"All", L"Work"});
     return TRUE;
+  }
+  if (message == WM_LBUTTONUP && g_dragged_row >= 0) {
+    ::ReleaseCapture();
+    POINT point{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+    ::ClientToScreen(page, &point);
+    const HWND categories = ::GetDlgItem(page, 1003);
+    LVHITTESTINFO hit{};
+    hit.pt = point;
+    ::ScreenToClient(categories, &hit.pt);
+    const int category =
+        ::WindowFromPoint(point) == categories ? ListView_HitTest(categories, &hit) : -1;
+    show_text(page,
+              L"dropped " + std::to_wstring(g_dragged_row) + L" on " + std::to_wstring(category));
+    g_dragged_row = -1;
+    return TRUE;
+  }
   if (message == WM_COMMAND && LOWORD(wparam) == 1019 && HIWORD(wparam) == BN_CLICKED) {
     if (::MessageBoxW(page, L"Tell the console?", L"Fake plug-in", MB_YESNO) == IDYES)
       ::SendMessageW(::GetAncestor(page, GA_ROOT), WM_USER + 2001, 1,
@@ -137,6 +193,22 @@ INT_PTR CALLBACK page_procedure(HWND page, UINT message, WPARAM wparam, LPARAM l
       ::SendMessageW(::GetParent(page), PSM_CHANGED, reinterpret_cast<WPARAM>(page), 0);
     }
     return TRUE;
+  }
+  if (message == WM_NOTIFY && wparam == 1006) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+    if (header->code == NM_DBLCLK)
+      show_text(page, L"opened " +
+                          std::to_wstring(reinterpret_cast<const NMITEMACTIVATE*>(lparam)->iItem));
+    if (header->code == LVN_BEGINDRAG) {
+      g_dragged_row = reinterpret_cast<const NMLISTVIEW*>(lparam)->iItem;
+      ::SetCapture(page);
+    }
+    if (header->code == LVN_KEYDOWN) {
+      const WORD key = reinterpret_cast<const NMLVKEYDOWN*>(lparam)->wVKey;
+      show_text(page, L"key " + std::to_wstring(key) + L" ctrl=" +
+                          std::to_wstring(::GetKeyState(VK_CONTROL) < 0) + L" alt=" +
+                          std::to_wstring(::GetKeyState(VK_MENU) < 0));
+    }
   }
   if (message == WM_NOTIFY) {
     const auto* header = reinterpret_cast<const NMHDR*>(lparam);
