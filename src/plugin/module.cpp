@@ -29,21 +29,31 @@ std::wstring CCVOnlineIDsModule::ModulePath() const {
   return std::wstring(path, length);
 }
 
+namespace {
+
+std::wstring satellite_path(const std::wstring& module_path, unsigned language) {
+  const auto slash = module_path.find_last_of(L'\\');
+  if (slash == std::wstring::npos)
+    return std::wstring();
+  wchar_t folder[16];
+  std::swprintf(folder, 16, L"%04x", language);
+  return module_path.substr(0, slash + 1) + folder + L"\\" + module_path.substr(slash + 1) +
+         L".mui";
+}
+
+constexpr unsigned kEnglish = 0x0409;
+
+}  // namespace
+
 void CCVOnlineIDsModule::LoadSatellite() noexcept {
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof(version);
   if (!::GetVersionExW(&version) || version.dwMajorVersion >= 6)
     return;
   try {
-    // <module folder>\<language id>\<module file name>.mui
-    const std::wstring module_path = ModulePath();
-    const auto slash = module_path.find_last_of(L'\\');
-    if (slash == std::wstring::npos)
+    const std::wstring satellite = satellite_path(ModulePath(), ::GetUserDefaultUILanguage());
+    if (satellite.empty())
       return;
-    wchar_t language[16];
-    std::swprintf(language, 16, L"%04x", static_cast<unsigned>(::GetUserDefaultUILanguage()));
-    const std::wstring satellite = module_path.substr(0, slash + 1) + language + L"\\" +
-                                   module_path.substr(slash + 1) + L".mui";
     m_satellite = ::LoadLibraryExW(satellite.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (m_satellite == nullptr)
       tracecore::trace_lasterror(satellite.c_str());
@@ -51,6 +61,37 @@ void CCVOnlineIDsModule::LoadSatellite() noexcept {
     // Without the satellite the texts come from the branding library alone.
     tracecore::trace_error("LoadSatellite", E_OUTOFMEMORY);
   }
+}
+
+HINSTANCE CCVOnlineIDsModule::LoadLanguageLibrary() const noexcept {
+  try {
+    const std::wstring path = ModulePath();
+    for (const unsigned language :
+         {static_cast<unsigned>(::GetUserDefaultUILanguage()), kEnglish}) {
+      const std::wstring satellite = satellite_path(path, language);
+      if (satellite.empty() || ::GetFileAttributesW(satellite.c_str()) == INVALID_FILE_ATTRIBUTES)
+        continue;
+      if (HINSTANCE loaded = ::LoadLibraryExW(satellite.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE))
+        return loaded;
+      tracecore::trace_lasterror(satellite.c_str());
+    }
+  } catch (...) {
+    tracecore::trace_error("LoadLanguageLibrary", E_OUTOFMEMORY);
+  }
+  return nullptr;
+}
+
+BOOL CALLBACK CCVOnlineIDsModule::LoadLanguageOnce(INIT_ONCE*, void* self, void**) {
+  auto* module = static_cast<const CCVOnlineIDsModule*>(self);
+  if (module->m_satellite == nullptr && module->m_instance != nullptr)
+    module->m_satellite = module->LoadLanguageLibrary();
+  return TRUE;
+}
+
+HINSTANCE CCVOnlineIDsModule::resources() const noexcept {
+  ::InitOnceExecuteOnce(&m_languageOnce, &CCVOnlineIDsModule::LoadLanguageOnce,
+                        const_cast<CCVOnlineIDsModule*>(this), nullptr);
+  return m_satellite ? m_satellite : m_instance;
 }
 
 void CCVOnlineIDsModule::FreeSatellite() noexcept {

@@ -29,16 +29,25 @@ class CCVOnlineIDsModule {
   std::wstring ModulePath() const;
   void set_instance(HINSTANCE instance) noexcept { m_instance = instance; }
 
-  // The language resource satellite, which the system loads itself from
-  // Windows 6 on; before that the module loads it (and frees it at detach).
+  // The language resource satellite "<module folder>\<language id>\<module
+  // file name>.mui". Before Windows 6 the module loads it at attach; from
+  // Windows 6 on the system would load it itself, but only for a module that
+  // carries the system's language configuration, which this one doesn't: so
+  // resources() loads it on first use, outside the loader lock, for the
+  // user's UI language or else English (0409). Freed at detach.
   void LoadSatellite() noexcept;
   void FreeSatellite() noexcept;
-  HINSTANCE resources() const noexcept { return m_satellite ? m_satellite : m_instance; }
+  // The satellite, else the module itself.
+  HINSTANCE resources() const noexcept;
 
  private:
+  HINSTANCE LoadLanguageLibrary() const noexcept;
+  static BOOL CALLBACK LoadLanguageOnce(INIT_ONCE*, void* self, void**);
+
   volatile LONG m_lockCount = 0;
   HINSTANCE m_instance = nullptr;
-  HINSTANCE m_satellite = nullptr;
+  mutable HINSTANCE m_satellite = nullptr;
+  mutable INIT_ONCE m_languageOnce = INIT_ONCE_STATIC_INIT;
 };
 
 CCVOnlineIDsModule& module() noexcept;

@@ -83,6 +83,62 @@ class CWindowImpl : public CWindowBase {
       return TRUE;                                  \
   }
 
+// A range of messages to one handler.
+#define MESSAGE_RANGE_HANDLER(first, last, func)    \
+  if (uMsg >= (first) && uMsg <= (last)) {          \
+    bHandled = TRUE;                                \
+    lResult = func(uMsg, wParam, lParam, bHandled); \
+    if (bHandled)                                   \
+      return TRUE;                                  \
+  }
+
+// WM_COMMAND from one control (any notification code, or one code):
+//   LRESULT OnFoo(WORD code, WORD id, HWND control, BOOL& handled);
+#define COMMAND_ID_HANDLER(id, func)                                                          \
+  if (uMsg == WM_COMMAND && LOWORD(wParam) == (id)) {                                         \
+    bHandled = TRUE;                                                                          \
+    lResult = func(HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam), bHandled); \
+    if (bHandled)                                                                             \
+      return TRUE;                                                                            \
+  }
+#define COMMAND_HANDLER(id, code, func)                                                       \
+  if (uMsg == WM_COMMAND && LOWORD(wParam) == (id) && HIWORD(wParam) == (code)) {             \
+    bHandled = TRUE;                                                                          \
+    lResult = func(HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam), bHandled); \
+    if (bHandled)                                                                             \
+      return TRUE;                                                                            \
+  }
+
+// WM_NOTIFY from one control (one code, or any code), or with one code from any:
+//   LRESULT OnFoo(int id, NMHDR* header, BOOL& handled);
+#define NOTIFY_HANDLER(id, code, func)                                                    \
+  if (uMsg == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->idFrom == (UINT_PTR)(id) &&  \
+      reinterpret_cast<NMHDR*>(lParam)->code == (UINT)(code)) {                           \
+    bHandled = TRUE;                                                                      \
+    lResult = func(static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam), bHandled); \
+    if (bHandled)                                                                         \
+      return TRUE;                                                                        \
+  }
+#define NOTIFY_ID_HANDLER(id, func)                                                       \
+  if (uMsg == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->idFrom == (UINT_PTR)(id)) {  \
+    bHandled = TRUE;                                                                      \
+    lResult = func(static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam), bHandled); \
+    if (bHandled)                                                                         \
+      return TRUE;                                                                        \
+  }
+#define NOTIFY_CODE_HANDLER(code, func)                                                   \
+  if (uMsg == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == (UINT)(code)) {      \
+    bHandled = TRUE;                                                                      \
+    lResult = func(static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam), bHandled); \
+    if (bHandled)                                                                         \
+      return TRUE;                                                                        \
+  }
+
+// Hands the message to another map (a base class or a mix-in).
+#define CHAIN_MSG_MAP(map)                                            \
+  if (map::ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult)) \
+    return TRUE;
+
 #define END_MSG_MAP() \
   return FALSE;       \
   }

@@ -11,9 +11,4 @@ CPluginPage* CreateMainPage(int firstView) noexcept {
   return nullptr;
 }
 
-CPluginPage* CreateSettingsPage() noexcept {
-  tracecore::trace_text("settings page not available");
-  return nullptr;
-}
-
 }  // namespace plugin

@@ -1,0 +1,45 @@
+// The tabs of the main page: modeless child dialogs of the resource module
+// that the page creates on first use and talks to with messages:
+//   WM_USER + 301 (kMsgReload)          reload everything shown;
+//   WM_USER + 108 (kMsgPageNotify)      wParam 2001-2005 relayed from the
+//                                       notification window, lParam with it;
+//   WM_USER + 2010 (kMsgTabActivate)    the page's WM_ACTIVATE parameters;
+//   WM_NOTIFY {page, 101, 2}            may the tab be left? 0 keeps it.
+#pragma once
+
+#include <windows.h>
+
+#include "support/dialog_base.h"
+#include "ui/property_page.h"
+
+namespace ui {
+
+inline constexpr UINT kMsgReload = WM_USER + 301;
+inline constexpr UINT kMsgPageNotify = WM_USER + 108;
+inline constexpr UINT kMsgTabActivate = WM_USER + 2010;
+inline constexpr UINT_PTR kLeaveRequestId = 101;
+inline constexpr UINT kLeaveRequestCode = 2;
+
+class CTabDialogBase : public support::CDialogBase {
+ public:
+  // Set before the tab is created: where the tab's requests go.
+  void SetNotificationWindow(HWND window) noexcept { m_hWndNotify = window; }
+  // The tab as a child dialog of the page; null on failure.
+  HWND CreateTab(HWND page) { return CreateFrom(resource_module(), DialogId(), page); }
+
+ protected:
+  virtual UINT DialogId() const = 0;
+  // The notification window, else the page's root window.
+  HWND NotificationWindow() const {
+    return m_hWndNotify != nullptr ? m_hWndNotify : ::GetAncestor(m_hWnd, GA_ROOT);
+  }
+  HWND m_hWndNotify = nullptr;
+};
+
+template <typename T>
+class CTabDialogImpl : public CTabDialogBase {
+ protected:
+  UINT DialogId() const override { return T::IDD; }
+};
+
+}  // namespace ui
