@@ -10,6 +10,7 @@
 
 #include "drive_runner.h"
 #include "output.h"
+#include "png_file.h"
 #include "support/unique_any.h"
 
 namespace cvhost {
@@ -134,6 +135,16 @@ SIZE save_screenshot(HWND window, const std::wstring& path) {
   paint_tree(window, rect, memory.get());
   ::GdiFlush();
   ::SelectObject(memory.get(), previous);
+
+  // A name ending in ".png" gets a PNG file, any other a .bmp file.
+  if (path.size() > 4 &&
+      ::CompareStringOrdinal(path.c_str() + path.size() - 4, 4, L".png", 4, TRUE) == CSTR_EQUAL) {
+    const HRESULT hr = write_png(path, width, height, stride, static_cast<const BYTE*>(bits));
+    if (FAILED(hr))
+      throw host_error(kExitFile,
+                       "cannot write " + utf8(path) + ": " + hex(hr) + " " + hresult_text(hr));
+    return {width, height};
+  }
 
   BITMAPFILEHEADER header{};
   header.bfType = 0x4D42;  // "BM"

@@ -564,13 +564,19 @@ TEST(CvHostDrive, ListItemsKeysAndDragging) {
       "wait-text #1000 \"key 45 ctrl=0\"\n"
       "drag #1006 Bank #1003 Work\n"
       "wait-text #1000 \"dropped 0 on 1\"\n"
-      "controls\n");
+      "controls\n"
+      "screenshot \"" +
+      narrow(scratch_folder()) + "page.png\"\n");
   EXPECT_EQ(run.exit_code, 0u) << run;
+  const std::vector<char> picture = read_bytes(scratch_folder() + L"page.png");
+  ::DeleteFileW((scratch_folder() + L"page.png").c_str());
+  EXPECT_EQ(std::string(picture.begin(), picture.begin() + std::min<size_t>(picture.size(), 4)),
+            "\x89PNG");
   for (const char* line : {"step 1 select: ok item=1 text=Mail", "row 1 selected: Mail",
                            "step 10 wait-text: ok \"dropped 0 on 1\""})
     EXPECT_TRUE(run.has_line(line)) << line << "\n" << run;
   EXPECT_EQ(run.lines_with("control depth=1 ").size(), 4u) << run;
-  EXPECT_EQ(run.lines_with("step ").size(), 11u) << run;
+  EXPECT_EQ(run.lines_with("step ").size(), 12u) << run;
 }
 
 TEST(CvHostDrive, AFailedStepClosesTheSheetWith8) {
