@@ -101,8 +101,8 @@ class CWindowImpl : public CWindowBase {
     if (bHandled)                                                                             \
       return TRUE;                                                                            \
   }
-#define COMMAND_HANDLER(id, code, func)                                                       \
-  if (uMsg == WM_COMMAND && LOWORD(wParam) == (id) && HIWORD(wParam) == (code)) {             \
+#define COMMAND_HANDLER(id, command_code, func)                                               \
+  if (uMsg == WM_COMMAND && LOWORD(wParam) == (id) && HIWORD(wParam) == (command_code)) {     \
     bHandled = TRUE;                                                                          \
     lResult = func(HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam), bHandled); \
     if (bHandled)                                                                             \
@@ -111,9 +111,9 @@ class CWindowImpl : public CWindowBase {
 
 // WM_NOTIFY from one control (one code, or any code), or with one code from any:
 //   LRESULT OnFoo(int id, NMHDR* header, BOOL& handled);
-#define NOTIFY_HANDLER(id, code, func)                                                    \
+#define NOTIFY_HANDLER(id, notify_code, func)                                             \
   if (uMsg == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->idFrom == (UINT_PTR)(id) &&  \
-      reinterpret_cast<NMHDR*>(lParam)->code == (UINT)(code)) {                           \
+      reinterpret_cast<NMHDR*>(lParam)->code == (UINT)(notify_code)) {                    \
     bHandled = TRUE;                                                                      \
     lResult = func(static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam), bHandled); \
     if (bHandled)                                                                         \
@@ -126,12 +126,12 @@ class CWindowImpl : public CWindowBase {
     if (bHandled)                                                                         \
       return TRUE;                                                                        \
   }
-#define NOTIFY_CODE_HANDLER(code, func)                                                   \
-  if (uMsg == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == (UINT)(code)) {      \
-    bHandled = TRUE;                                                                      \
-    lResult = func(static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam), bHandled); \
-    if (bHandled)                                                                         \
-      return TRUE;                                                                        \
+#define NOTIFY_CODE_HANDLER(notify_code, func)                                              \
+  if (uMsg == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == (UINT)(notify_code)) { \
+    bHandled = TRUE;                                                                        \
+    lResult = func(static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam), bHandled);   \
+    if (bHandled)                                                                           \
+      return TRUE;                                                                          \
   }
 
 // Hands the message to another map (a base class or a mix-in).

@@ -1,6 +1,7 @@
 #include "ui/property_page.h"
 
 #include "plugin/module.h"
+#include "tracing/trace.h"
 
 namespace ui {
 
@@ -14,6 +15,8 @@ const PROPSHEETPAGEW& CPropertyPageBase::SheetPage() {
   m_page.dwFlags = PSP_DLGINDIRECT | PSP_USECALLBACK;
   m_page.hInstance = support::code_module();
   m_page.pResource = support::dialog_template(resource_module(), m_dialogId);
+  if (m_page.pResource == nullptr)
+    tracecore::trace_format("no dialog %u in the resource module", m_dialogId);
   m_page.pfnDlgProc = &support::CDialogBase::PageDialogProc;
   m_page.lParam = reinterpret_cast<LPARAM>(static_cast<support::CDialogBase*>(this));
   m_page.pfnCallback = &CPropertyPageBase::PageCallback;

@@ -1,14 +1,18 @@
-#include "plugin/pages.h"
+#include <new>
 
+#include "plugin/pages.h"
 #include "tracing/trace.h"
+#include "ui/pages/main_page.h"
 
 namespace plugin {
 
-// The dashboard's pages are built by the user interface; until it exists the
-// host gets none and shows its other elements.
 CPluginPage* CreateMainPage(int firstView) noexcept {
-  tracecore::trace_format("main page not available (first view %d)", firstView);
-  return nullptr;
+  try {
+    return new ui::CMainPage(firstView);
+  } catch (const std::bad_alloc&) {
+    tracecore::trace_error("CreateMainPage", E_OUTOFMEMORY);
+    return nullptr;
+  }
 }
 
 }  // namespace plugin
