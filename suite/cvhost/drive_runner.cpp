@@ -268,6 +268,25 @@ void press_chord(HWND sheet, const drive::key_t& key) {
   }
 }
 
+// The width in pixels of a control's text on one line (mnemonic markers left
+// out) in the control's own font: more than the control's width means clipping.
+int text_width(HWND window) {
+  const std::wstring text = standin::without_mnemonics(text_of(window));
+  if (text.empty())
+    return 0;
+  const HDC dc = ::GetDC(window);
+  if (dc == nullptr)
+    return 0;
+  const auto font = reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0));
+  const HGDIOBJ previous = font != nullptr ? ::SelectObject(dc, font) : nullptr;
+  SIZE size{};
+  ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  if (previous != nullptr)
+    ::SelectObject(dc, previous);
+  ::ReleaseDC(window, dc);
+  return size.cx;
+}
+
 std::string menu_line(int line, const standin::menu_seen_t& seen) {
   std::string items;
   for (const standin::menu_item_t& item : seen.items) {
@@ -654,12 +673,14 @@ std::string CDriveRunner::controls() {
     RECT rect{};
     ::GetWindowRect(window, &rect);
     ::MapWindowPoints(nullptr, current, reinterpret_cast<POINT*>(&rect), 2);
-    lines.push_back("control depth=" + std::to_string(depth + 1) + " " + describe(window) +
-                    " x=" + std::to_string(rect.left) + " y=" + std::to_string(rect.top) +
-                    " w=" + std::to_string(rect.right - rect.left) +
-                    " h=" + std::to_string(rect.bottom - rect.top) +
-                    " visible=" + std::to_string(::IsWindowVisible(window) ? 1 : 0) +
-                    " enabled=" + std::to_string(::IsWindowEnabled(window) ? 1 : 0));
+    lines.push_back(
+        "control depth=" + std::to_string(depth + 1) +
+        " id=" + std::to_string(::GetDlgCtrlID(window)) + " class=" + utf8(class_of(window)) +
+        " x=" + std::to_string(rect.left) + " y=" + std::to_string(rect.top) + " w=" +
+        std::to_string(rect.right - rect.left) + " h=" + std::to_string(rect.bottom - rect.top) +
+        " visible=" + std::to_string(::IsWindowVisible(window) ? 1 : 0) +
+        " enabled=" + std::to_string(::IsWindowEnabled(window) ? 1 : 0) +
+        " textw=" + std::to_string(text_width(window)) + " text=" + one_line(text_of(window)));
   }
   RECT client{};
   ::GetClientRect(current, &client);
