@@ -1,5 +1,6 @@
 #include "suite/common/box_answer.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -88,9 +89,14 @@ CBoxAnswer::~CBoxAnswer() {
 
 LRESULT CALLBACK CBoxAnswer::hook_procedure(int code, WPARAM wparam, LPARAM lparam) {
   CBoxAnswer* self = t_box;
-  if (code == HCBT_ACTIVATE && self != nullptr && self->m_box == nullptr) {
+  if (self != nullptr && self->m_box == nullptr) {
     const HWND window = reinterpret_cast<HWND>(wparam);
-    if (is_class(window, L"#32770"))
+    // Only a box made after the answer was armed: the windows that were there
+    // already (a property sheet is a dialog too) are activated again and again.
+    if (code == HCBT_CREATEWND && is_class(window, L"#32770"))
+      self->m_created.push_back(window);
+    else if (code == HCBT_ACTIVATE && std::find(self->m_created.begin(), self->m_created.end(),
+                                                window) != self->m_created.end())
       self->take(window);
   }
   return ::CallNextHookEx(nullptr, code, wparam, lparam);

@@ -7,14 +7,14 @@
 //   standin::CBoxAnswer answer({.button = IDYES});
 //   ::MessageBoxW(owner, L"Delete?", L"Logons", MB_YESNO);   // returns IDYES
 //
-// A thread-local hook notices the next dialog box (class "#32770") when it is
-// activated and starts a timer on it; the timer runs inside the box's modal loop,
-// types the text into the edit control and clicks the button (BM_CLICK, which the
-// button turns into its WM_COMMAND). A menu is noticed when its window is created;
-// its timer moves the selection with arrow keys to the item and presses Enter, so
-// TrackPopupMenu returns the item's command (or sends it). Everything is bounded:
-// a box whose button never shows up enabled is cancelled, a menu whose item cannot
-// be reached is ended, after the timeout.
+// A thread-local hook notices the next dialog box (class "#32770") made after
+// the answer was armed when it is activated, and starts a timer on it; the timer
+// runs inside the box's modal loop, types the text into the edit control and
+// clicks the button (BM_CLICK, which the button turns into its WM_COMMAND). A menu
+// is noticed when its window is created; its timer moves the selection with arrow
+// keys to the item and presses Enter, so TrackPopupMenu returns the item's command
+// (or sends it). Everything is bounded: a box whose button never shows up enabled
+// is cancelled, a menu whose item cannot be reached is ended, after the timeout.
 //
 // At most one box answer and one menu answer are armed per thread; arming another
 // one of the same kind while one waits replaces the waiting one. Objects must be
@@ -75,6 +75,7 @@ class CBoxAnswer {
   box_reply_t m_reply;
   done_t m_on_done;
   HHOOK m_hook = nullptr;
+  std::vector<HWND> m_created;  // dialog windows made since the answer was armed
   HWND m_box = nullptr;
   DWORD m_deadline = 0;
   bool m_done = false;

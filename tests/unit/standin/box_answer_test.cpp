@@ -15,35 +15,6 @@ using standin::box_reply_t;
 using standin::CBoxAnswer;
 using standin::CMenuAnswer;
 
-TEST(BoxAnswer, MessageBoxesByIdTextOrGivenUp) {
-  struct case_t {
-    UINT style;
-    box_reply_t reply;
-    int expected;
-    bool answered;
-  };
-  box_reply_t by_text;
-  by_text.button = 0;
-  by_text.button_text = L"no";
-  box_reply_t missing;
-  missing.button = 999;
-  missing.timeout_ms = 100;
-  const case_t cases[] = {
-      {MB_YESNO, {.button = IDYES}, IDYES, true},
-      {MB_YESNOCANCEL, by_text, IDNO, true},
-      {MB_OKCANCEL, missing, IDCANCEL, false},
-  };
-  for (const case_t& c : cases) {
-    CBoxAnswer answer(c.reply);
-    EXPECT_EQ(::MessageBoxW(nullptr, L"Delete the logon?", L"Logons", c.style), c.expected);
-    ASSERT_TRUE(answer.done());
-    EXPECT_EQ(answer.seen().answered, c.answered) << answer.seen().failure;
-    EXPECT_EQ(answer.seen().caption, L"Logons");
-    EXPECT_NE(answer.seen().text.find(L"Delete the logon?"), std::wstring::npos);
-    EXPECT_EQ(answer.seen().failure.empty(), c.answered);
-  }
-}
-
 // A dialog with an edit control (id 100) that keeps what was typed on OK.
 std::wstring g_typed;
 
@@ -84,6 +55,47 @@ std::vector<WORD> edit_dialog_template() {
     words.insert(words.end(), {'O', 'K', 0, 0});
   }
   return words;
+}
+
+TEST(BoxAnswer, MessageBoxesByIdTextOrGivenUp) {
+  struct case_t {
+    UINT style;
+    box_reply_t reply;
+    int expected;
+    bool answered;
+  };
+  box_reply_t by_text;
+  by_text.button = 0;
+  by_text.button_text = L"no";
+  box_reply_t missing;
+  missing.button = 999;
+  missing.timeout_ms = 100;
+  const case_t cases[] = {
+      {MB_YESNO, {.button = IDYES}, IDYES, true},
+      {MB_YESNOCANCEL, by_text, IDNO, true},
+      {MB_OKCANCEL, missing, IDCANCEL, false},
+  };
+  // A dialog that is there before the answer is armed (as a property sheet is) and
+  // becomes active again is not the box to answer.
+  const std::vector<WORD> existing_template = edit_dialog_template();
+  const HWND existing = ::CreateDialogIndirectParamW(
+      ::GetModuleHandleW(nullptr), reinterpret_cast<const DLGTEMPLATE*>(existing_template.data()),
+      nullptr, edit_dialog, 0);
+  ASSERT_NE(existing, nullptr);
+  ::ShowWindow(existing, SW_SHOW);
+  for (const case_t& c : cases) {
+    CBoxAnswer answer(c.reply);
+    ::SetActiveWindow(nullptr);
+    ::SetActiveWindow(existing);
+    EXPECT_EQ(::MessageBoxW(existing, L"Delete the logon?", L"Logons", c.style), c.expected);
+    ASSERT_TRUE(answer.done());
+    EXPECT_EQ(answer.seen().answered, c.answered) << answer.seen().failure;
+    EXPECT_EQ(answer.seen().caption, L"Logons");
+    EXPECT_NE(answer.seen().text.find(L"Delete the logon?"), std::wstring::npos);
+    EXPECT_EQ(answer.seen().failure.empty(), c.answered);
+    EXPECT_NE(answer.seen().window, existing);
+  }
+  ::DestroyWindow(existing);
 }
 
 TEST(BoxAnswer, TypesIntoTheEditThenPresses) {
