@@ -121,6 +121,16 @@ bool content_length_over(const std::wstring& length, std::size_t cap) {
   return value > cap;
 }
 
+// A host written as an address (IPv4 digits and dots, or IPv6) needs no name
+// lookup.
+bool is_address_literal(const std::wstring& host) {
+  if (host.find(L':') != std::wstring::npos)
+    return true;
+  return !host.empty() && std::all_of(host.begin(), host.end(), [](wchar_t c) {
+    return (c >= L'0' && c <= L'9') || c == L'.';
+  });
+}
+
 bool is_redirect(DWORD status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -252,11 +262,13 @@ bool HttpGetResource(const std::wstring& url,
     tracecore::trace_lasterror("WinHttpOpen");
     return false;
   }
-  ::WinHttpSetTimeouts(session.get(), static_cast<int>(limits.resolve_ms),
-                       static_cast<int>(limits.connect_ms), static_cast<int>(limits.send_ms),
-                       static_cast<int>(limits.receive_ms));
-
   for (int redirects = 0;; ++redirects) {
+    // A bounded name lookup runs on a thread of its own (one started for each
+    // fetch under Wine): an address needs none, so it gets no bound.
+    ::WinHttpSetTimeouts(session.get(),
+                         is_address_literal(parts->host) ? 0 : static_cast<int>(limits.resolve_ms),
+                         static_cast<int>(limits.connect_ms), static_cast<int>(limits.send_ms),
+                         static_cast<int>(limits.receive_ms));
     unique_hinternet connection(
         ::WinHttpConnect(session.get(), parts->host.c_str(), parts->port, 0));
     if (!connection) {

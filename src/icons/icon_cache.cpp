@@ -3,19 +3,44 @@
 #include <shlobj.h>
 
 namespace icons {
+namespace {
+
+// The local application-data folder does not move while a process runs: it is
+// looked up once (through the user's shell-folder settings, a handful of
+// registry reads and a write under Wine); empty when there is none.
+const std::wstring& local_app_data() {
+  static const std::wstring root = [] {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
+                                  SHGFP_TYPE_CURRENT, path)))
+      return std::wstring();
+    return std::wstring(path);
+  }();
+  return root;
+}
+
+}  // namespace
 
 std::wstring IconCachePath(const std::wstring& unique_id) {
   const std::wstring file = unique_id + L".ico";
-  wchar_t root[MAX_PATH] = {};
-  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
-                                SHGFP_TYPE_CURRENT, root)))
+  const std::wstring& root = local_app_data();
+  if (root.empty())
     return file;
   std::wstring folder = root;
-  for (const wchar_t* level : {L"Corvantis", L"KVX", L"CVIconCache"}) {
-    if (folder.empty() || folder.back() != L'\\')
-      folder += L'\\';
-    folder += level;
-    ::CreateDirectoryW(folder.c_str(), nullptr);
+  if (folder.back() != L'\\')
+    folder += L'\\';
+  folder += L"Corvantis\\KVX\\CVIconCache";
+  // One look when the folder is there; the missing levels made otherwise
+  // (the local application-data folder itself included).
+  if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    std::wstring level = root;
+    ::CreateDirectoryW(level.c_str(), nullptr);
+    for (const wchar_t* name : {L"Corvantis", L"KVX", L"CVIconCache"}) {
+      if (level.back() != L'\\')
+        level += L'\\';
+      level += name;
+      ::CreateDirectoryW(level.c_str(), nullptr);
+    }
   }
   return folder + L'\\' + file;
 }

@@ -49,13 +49,11 @@ std::uint64_t file_time_value(const FILETIME& time) {
 // Takes requests one at a time until the table is empty or the finder stops;
 // posts the completion when at least one download brought an icon.
 void drain_queue(state_t& state) {
-  bool more = true;
+  // A stop that came while the request event was also set ends the queue
+  // before another download begins; after each download the loop looks again.
+  bool more = ::WaitForSingleObject(state.stop_event.get(), 0) != WAIT_OBJECT_0;
   bool any_success = false;
   while (more) {
-    // A stop that came while the request event was also set ends the queue
-    // before another download begins.
-    if (::WaitForSingleObject(state.stop_event.get(), 0) == WAIT_OBJECT_0)
-      break;
     // A low-priority thread must not hold the lock the user-interface thread
     // waits for: background mode is left while the lock is held.
     const bool left_background =
@@ -191,6 +189,23 @@ HICON load_cached_icon(HANDLE file, bool& expired) {
                                     TRUE, 0x00030000, 16, 16, LR_DEFAULTCOLOR);
 }
 
+// Tells the worker of this state to stop and lets it go without waiting: it
+// ends after the download in progress (which has its own time bounds), drops
+// the state it shares and leaves its module through its own reference, so
+// neither the user-interface thread nor a module unloading under the loader
+// lock ever waits for the network. Nothing it finishes after this is
+// reported. True when a worker was running.
+bool detach_worker(state_t& state) {
+  {
+    support::scoped_lock<support::critical_section> guard(state.lock);
+    state.pending.clear();
+    state.notify_window = nullptr;
+  }
+  if (state.stop_event)
+    ::SetEvent(state.stop_event.get());
+  return static_cast<bool>(state.thread);
+}
+
 }  // namespace
 
 CIconFinder::CIconFinder(const fetch_limits_t& limits) : m_state(std::make_shared<state_t>()) {
@@ -198,7 +213,7 @@ CIconFinder::CIconFinder(const fetch_limits_t& limits) : m_state(std::make_share
 }
 
 CIconFinder::~CIconFinder() {
-  Stop();
+  detach_worker(*m_state);
 }
 
 void CIconFinder::SetNotifyTarget(HWND window, UINT message) {
@@ -261,23 +276,16 @@ void CIconFinder::FindIcon(const std::wstring& unique_id, const std::wstring& ur
 }
 
 void CIconFinder::Stop() {
-  state_t& state = *m_state;
-  if (state.stop_event)
-    ::SetEvent(state.stop_event.get());
-  if (state.thread) {
-    // On the worker's own thread (its module reference going) there is nothing
-    // to wait for: it is leaving.
-    if (::GetThreadId(state.thread.get()) == ::GetCurrentThreadId())
-      return;
-    ::WaitForSingleObject(state.thread.get(), INFINITE);
-  }
+  auto fresh = std::make_shared<state_t>();
+  fresh->limits = m_state->limits;
   {
-    support::scoped_lock<support::critical_section> guard(state.lock);
-    state.pending.clear();
+    support::scoped_lock<support::critical_section> guard(m_state->lock);
+    fresh->notify_window = m_state->notify_window;
+    fresh->notify_message = m_state->notify_message;
   }
-  state.thread.reset();
-  state.request_event.reset();
-  state.stop_event.reset();
+  // The worker keeps the state it was started with; the next one gets its own.
+  if (detach_worker(*m_state))
+    m_state = std::move(fresh);
 }
 
 }  // namespace icons

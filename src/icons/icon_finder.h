@@ -10,8 +10,8 @@
 //
 // The worker starts with the first queued request and stops when the finder
 // is stopped or destroyed, after the download in progress (which has its own
-// time bounds). It holds a reference to the module that contains it, so the
-// module stays mapped until the worker has left it.
+// time bounds); nobody waits for it. It holds a reference to the module that
+// contains it, so the module stays mapped until the worker has left it.
 #pragma once
 
 #include <windows.h>
@@ -42,7 +42,8 @@ class CIconFinder {
   // starting the worker when it is not running.
   void FindIcon(const std::wstring& unique_id, const std::wstring& url);
 
-  // Signals the worker to stop and waits for it; the pending requests are
+  // Signals the worker to stop without waiting for it (it ends after the
+  // download in progress and reports nothing more); the pending requests are
   // dropped. The finder can be used again afterwards.
   void Stop();
 

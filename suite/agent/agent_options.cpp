@@ -17,7 +17,9 @@ const char kUsage[] =
     "CVAgent --save-logon TEMPLATE_ID [--profile NAME] [--profile-index N] [--form-index N]\n"
     "        [--age-days N] [--item [DBNAME:]NAME=VALUE]...\n"
     "                                leave a saved logon in the shared storage (updated N\n"
-    "                                days ago), broadcast WM_CV_PSTORAGE_UPDATED and exit\n";
+    "                                days ago), broadcast WM_CV_PSTORAGE_UPDATED and exit\n"
+    "CVAgent --notify NAME           broadcast the registered message NAME and exit\n"
+    "CVAgent --notify-data-changed   post WM_USER + 303 to the \"CV_LocalAgentDS\" window, exit\n";
 
 namespace {
 
@@ -61,6 +63,10 @@ options_t parse_options(int argc, const wchar_t* const* argv) {
     } else if (option == L"--save-logon") {
       saving = true;
       logon.template_id = value("--save-logon");
+    } else if (option == L"--notify") {
+      options.notify = value("--notify");
+    } else if (option == L"--notify-data-changed") {
+      options.notify_data_changed = true;
     } else if (option == L"--profile") {
       logon.profile_name = value("--profile");
     } else if (option == L"--profile-index") {

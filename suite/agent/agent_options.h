@@ -41,6 +41,10 @@ struct options_t {
   bool keep_payload = false;
   // One-shot mode: leave a saved logon in the shared storage, broadcast, exit.
   std::optional<saved_logon_t> save_logon;
+  // One-shot mode: broadcast this registered message, exit.
+  std::optional<std::wstring> notify;
+  // One-shot mode: post WM_USER + 303 to the notification window, exit.
+  bool notify_data_changed = false;
   bool help = false;
 };
 

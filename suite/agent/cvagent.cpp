@@ -308,6 +308,11 @@ int agent_t::run() {
     const HRESULT hr = act_out_saved_logon(*m_options.save_logon, m_log);
     return SUCCEEDED(hr) ? kExitOk : static_cast<int>(hr);
   }
+  if (m_options.notify || m_options.notify_data_changed) {
+    const HRESULT hr = m_options.notify ? broadcast_registered(*m_options.notify, m_log)
+                                        : post_local_data_changed(m_log);
+    return SUCCEEDED(hr) ? kExitOk : static_cast<int>(hr);
+  }
   if (::FindWindowExW(nullptr, nullptr, agent::kAgentWindowName, agent::kAgentWindowName)) {
     m_log.line("another agent runs");
     return kExitAlreadyRunning;

@@ -83,12 +83,29 @@ HRESULT act_out_saved_logon(const saved_logon_t& logon, agent_log_t& log) {
   if (FAILED(hr))
     return hr;
 
+  return broadcast_registered(agent::kMsgPStorageUpdated, log);
+}
+
+HRESULT broadcast_registered(const std::wstring& name, agent_log_t& log) {
   DWORD recipients = BSM_APPLICATIONS | BSM_ALLDESKTOPS;
-  const UINT message = ::RegisterWindowMessageW(agent::kMsgPStorageUpdated);
+  const UINT message = ::RegisterWindowMessageW(name.c_str());
   const long sent = ::BroadcastSystemMessageW(BSF_POSTMESSAGE | BSF_FORCEIFHUNG, &recipients,
                                               message, 0, ::GetCurrentProcessId());
-  log.line(sent > 0 ? "broadcast WM_CV_PSTORAGE_UPDATED" : "broadcast failed");
+  log.line(sent > 0 ? "broadcast " + utf8(name) : "broadcast failed");
   return sent > 0 ? S_OK : HRESULT_FROM_WIN32(::GetLastError());
+}
+
+HRESULT post_local_data_changed(agent_log_t& log) {
+  const HWND window = ::FindWindowW(L"CV_LocalAgentDS", nullptr);
+  if (window == nullptr) {
+    log.line("no window CV_LocalAgentDS");
+    return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
+  }
+  if (!::PostMessageW(window, WM_USER + 303, 0, 0))
+    return HRESULT_FROM_WIN32(::GetLastError());
+  log.line("posted WM_USER+303 to " +
+           hex32(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window))));
+  return S_OK;
 }
 
 }  // namespace cvagent

@@ -7,11 +7,21 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "suite/agent/agent_log.h"
 #include "suite/agent/agent_options.h"
 
 namespace cvagent {
 
 HRESULT act_out_saved_logon(const saved_logon_t& logon, agent_log_t& log);
+
+// Broadcasts the registered message `name` to every top-level window, as the
+// suite's services do (posted, wParam 0, lParam this process's id).
+HRESULT broadcast_registered(const std::wstring& name, agent_log_t& log);
+
+// Tells the component's notification window (the first of class
+// "CV_LocalAgentDS") that the local agent data changed: WM_USER + 303.
+HRESULT post_local_data_changed(agent_log_t& log);
 
 }  // namespace cvagent

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
@@ -24,6 +25,7 @@ struct http_response_t {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
   bool no_length = false;          // no Content-Length: the body ends with the connection
+  bool chunked = false;            // Transfer-Encoding: chunked, chunks of 1, 7, 49... bytes
   std::uint64_t filler_bytes = 0;  // a body of this many 'x' bytes, generated
   bool endless = false;            // 'x' bytes until the client or the server goes
   DWORD header_delay_ms = 0;       // before anything is sent
@@ -157,7 +159,9 @@ class http_test_server_t {
     std::string head = "HTTP/1.1 " + std::to_string(r.status) + " Status\r\nConnection: close\r\n";
     for (const auto& [name, value] : r.headers)
       head += name + ": " + value + "\r\n";
-    if (!r.no_length && !r.endless)
+    if (r.chunked)
+      head += "Transfer-Encoding: chunked\r\n";
+    else if (!r.no_length && !r.endless)
       head += "Content-Length: " + std::to_string(r.filler_bytes ? r.filler_bytes : r.body.size()) +
               "\r\n";
     if (!pause(r.header_delay_ms) || !send_all(s, head + "\r\n"))
@@ -170,8 +174,17 @@ class http_test_server_t {
         return;
       left -= r.endless ? 0 : n;
     }
-    if (!r.trickle_ms)
+    if (r.chunked) {
+      std::string coded;
+      for (std::size_t at = 0, n = 1; at < r.body.size(); at += n, n *= 7) {
+        char size[24];
+        std::snprintf(size, sizeof size, "%zx\r\n", std::min(n, r.body.size() - at));
+        coded += size + r.body.substr(at, n) + "\r\n";
+      }
+      send_all(s, coded + "0\r\n\r\n");
+    } else if (!r.trickle_ms) {
       send_all(s, r.body);
+    }
     for (std::size_t at = 0; r.trickle_ms && at < r.body.size(); ++at)
       if (!pause(r.trickle_ms) || !send_all(s, &r.body[at], 1))
         return;

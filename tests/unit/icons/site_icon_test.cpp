@@ -156,13 +156,15 @@ TEST_F(SiteIcon, TransferEncodingsAndBaseAddress) {
     r.headers.push_back({"Content-Transfer-Encoding", coding});
     return r;
   };
-  http_response_t close_delimited = icon_answer(icon);
+  http_response_t close_delimited = icon_answer(icon), chunked = icon_answer(icon);
   close_delimited.no_length = true;
+  chunked.chunked = true;
   const struct {
     http_response_t answer;
     std::string body;
   } cases[] = {
       {close_delimited, icon},
+      {chunked, icon},
       {coded("BASE64", "AAABAAEA\r\nEBA=\r\n"), std::string("\0\0\1\0\1\0\x10\x10", 8)},
       {coded("quoted-printable", "a=3Db=\r\nc"), "a=bc"},
       {coded("quoted-printable", "a=ZZ"), "(failed)"},
