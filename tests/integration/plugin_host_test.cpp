@@ -7,29 +7,25 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "plugin/CVOnlineIDsLib.h"
 #include "support/registry.h"
-#include "tests/support/win_test_helpers.h"
-#include "tools/tracereader/trace_reader.h"
+#include "tests/support/installation_test_support.h"
 
 namespace {
 
+using testsupport::installation_t;
+using testsupport::run_host;
 using testsupport::set_reg_dword;
 using testsupport::set_reg_string;
 
 constexpr wchar_t kCorvantis[] = L"SOFTWARE\\Corvantis";
-constexpr wchar_t kPolicies[] = L"SOFTWARE\\Policies\\Corvantis";
-constexpr wchar_t kDashBoardUser[] = L"SOFTWARE\\Corvantis\\Applications\\DashBoard";
 constexpr wchar_t kPlugins[] = L"SOFTWARE\\Corvantis\\CVHC\\Plugins";
 constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\Corvantis\\Dashboard";
 constexpr wchar_t kOnlineIds[] = L"SOFTWARE\\Corvantis\\Applications\\OnlineIds";
 constexpr wchar_t kIdCard[] = L"SOFTWARE\\Corvantis\\Applications\\DashBoard\\IDCard";
-const std::wstring kBinDir = std::wstring(kCorvantis) + L"\\Applications\\KVX";
 
 std::string utf8(const std::wstring& text) {
   std::string out(text.size() * 3, '\0');
@@ -47,65 +43,31 @@ bool contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
+// Whether the host's output has the line; it is shown when not.
+::testing::AssertionResult host_says(const std::wstring& arguments, const std::string& line) {
+  const auto result = run_host(arguments);
+  if (result.output.find(line) != std::string::npos)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "no \"" << line << "\" in: " << result.output;
+}
+
+testsupport::program_run_t regsvr32(const std::wstring& switches) {
+  return testsupport::regsvr32(switches, L"CVOnlineIDs.dll");
+}
+
+std::wstring plugin_key(const wchar_t* element) {
+  return std::wstring(kPlugins) + L"\\" + element + L"\\" + CVONLINEIDSLib::kCCVHCPagesClsidText;
+}
+
+// The installation, with its folder as the installation folder.
 class PluginHost : public ::testing::Test {
  protected:
   void SetUp() override {
-    clean_registry();
-    // An installed suite: binaries beside the test, branding, installation folder.
-    set_reg_string(HKEY_LOCAL_MACHINE, kBinDir, L"BinDir", testsupport::program_file(L""));
-    set_reg_string(HKEY_LOCAL_MACHINE, std::wstring(kCorvantis) + L"\\Branding\\Common", L"DLLPath",
-                   testsupport::program_file(L"CVBrand.dll"));
+    ASSERT_TRUE(m_installation.registered());
     set_reg_string(HKEY_LOCAL_MACHINE, kCorvantis, L"CorvantisPath", m_folder, KEY_WOW64_64KEY);
-    // Tracing of every process into one shared file.
-    const std::wstring tracing = std::wstring(kCorvantis) + L"\\Tracing";
-    set_reg_dword(HKEY_LOCAL_MACHINE, tracing, L"DoTrace", 1);
-    set_reg_dword(HKEY_LOCAL_MACHINE, tracing, L"NewFileAlways", 0);
-    set_reg_string(HKEY_LOCAL_MACHINE, tracing, L"FileName", m_folder + L"trace.trc3");
-    ASSERT_EQ(regsvr32(L"").exit_code, 0u);
-  }
-  void TearDown() override { clean_registry(); }
-
-  static void clean_registry() {
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kCorvantis);
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPolicies);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, kDashBoardUser);
-    HKEY view64 = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCorvantis, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                        &view64) == ERROR_SUCCESS) {
-      ::RegDeleteValueW(view64, L"CorvantisPath");
-      ::RegCloseKey(view64);
-    }
   }
 
-  testsupport::program_run_t host(const std::wstring& arguments) {
-    return testsupport::run_program(L"\"" + testsupport::program_file(L"cvhost.exe") + L"\" " +
-                                    arguments);
-  }
-  // Whether the host's output has the line; it is shown when not.
-  ::testing::AssertionResult host_says(const std::wstring& arguments, const std::string& line) {
-    const auto result = host(arguments);
-    if (result.output.find(line) != std::string::npos)
-      return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "no \"" << line << "\" in: " << result.output;
-  }
-  testsupport::program_run_t regsvr32(const std::wstring& switches) {
-    return testsupport::run_program(L"regsvr32.exe /s " + switches + L" \"" + m_dll + L"\"");
-  }
-
-  // The plug-in's trace records added since the last call, as "type function text".
-  std::vector<std::string> new_trace_lines() {
-    std::ifstream in((m_folder + L"trace.trc3").c_str(), std::ios::binary);
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-    const auto trace = tracereader::decode_trace(bytes, true);
-    std::vector<std::string> lines;
-    for (std::size_t i = m_seen; i < trace.entries.size(); ++i) {
-      const auto& e = trace.entries[i];
-      if (e.type != 't' && e.type != 'T' && e.type != 'N')
-        lines.push_back(std::string(1, e.type) + " " + e.function.str() + " " + e.text);
-    }
-    m_seen = trace.entries.size();
-    return lines;
-  }
+  std::vector<std::string> new_trace_lines() { return m_installation.new_trace_lines(); }
   // Whether a new trace line starts with the text; the new lines are shown when not.
   ::testing::AssertionResult traced(const std::string& start) {
     auto failure = ::testing::AssertionFailure() << "not traced: " << start;
@@ -117,19 +79,13 @@ class PluginHost : public ::testing::Test {
     return failure;
   }
 
-  static std::wstring plugin_key(const wchar_t* element) {
-    return std::wstring(kPlugins) + L"\\" + element + L"\\" + CVONLINEIDSLib::kCCVHCPagesClsidText;
-  }
-
-  testsupport::scratch_folder_t m_scratch;
-  const std::wstring m_folder = m_scratch.path();
+  installation_t m_installation;
+  const std::wstring m_folder = m_installation.folder();
   const std::wstring m_dll = testsupport::program_file(L"CVOnlineIDs.dll");
-  std::size_t m_seen = 0;
 };
 
 std::wstring read_cleanup(const std::wstring& folder) {
-  std::ifstream in((folder + L"Cleanup.txt").c_str(), std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::string bytes = testsupport::read_file(folder + L"Cleanup.txt");
   if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0)
     return L"<no byte-order mark>";
   std::wstring text((bytes.size() - 2) / 2, L'\0');
@@ -168,7 +124,7 @@ TEST_F(PluginHost, RegistrationRoundTripWithRegsvr32) {
       std::wstring(kPlugins) + L"\\UserConsole\\{00000000-1111-2222-3333-444444444444}";
   set_reg_string(HKEY_LOCAL_MACHINE, other, nullptr, L"other.dll");
   // Text without a byte-order mark is not ours: the list starts anew.
-  { std::ofstream((m_folder + L"Cleanup.txt").c_str()) << "left over"; }
+  ASSERT_TRUE(testsupport::write_file(m_folder + L"Cleanup.txt", "left over"));
 
   EXPECT_EQ(regsvr32(L"/u").exit_code, 0u);
   EXPECT_EQ(read_cleanup(m_folder), kExpectedCleanup);
@@ -251,10 +207,7 @@ TEST_F(PluginHost, PropertiesAndInformation) {
   };
   for (const auto& [arguments, line] : cases)
     EXPECT_TRUE(host_says(arguments, line));
-  const auto lines = new_trace_lines();
-  EXPECT_TRUE(
-      contains(lines, "U CCVHCPages::GetInfo 0 = {DFE62CBF-66E7-4101-926B-16EC9DB5CA4F}[8]"));
-  EXPECT_TRUE(contains(lines, "U CCVHCPages::GetInfo 1 = [0]"));
+  EXPECT_TRUE(contains(new_trace_lines(), "U CCVHCPages::GetInfo 1 = [0]"));
 }
 
 // Without its branding library the plug-in has no product name: each reason is
@@ -282,7 +235,7 @@ TEST_F(PluginHost, BrandingFailuresLeaveTheNameEmpty) {
                    testsupport::program_file(L"CVBrand.dll"));
     c.damage(branding);
     new_trace_lines();
-    const std::string output = host(L"property 1").output;
+    const std::string output = run_host(L"property 1").output;
     const std::string empty = "property 1: hr=0x00000000 vt=8 value=";
     const auto at = output.find(empty);
     ASSERT_NE(at, std::string::npos) << output;
@@ -305,7 +258,7 @@ TEST_F(PluginHost, DisableLocalSwitchesTheUserConsoleElement) {
   EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, plugin_key(L"DashBoard")));
 
   // The console no longer finds the plug-in for the user console.
-  EXPECT_EQ(host(L"status").exit_code, 2u);
+  EXPECT_EQ(run_host(L"status").exit_code, 2u);
 
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kOnlineIds);  // enabling creates the key again
   EXPECT_TRUE(host_says(L"--element DashBoard enable", "enable: hr=0x00000000"));
@@ -313,7 +266,7 @@ TEST_F(PluginHost, DisableLocalSwitchesTheUserConsoleElement) {
   EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, plugin_key(L"UserConsole")));
 
   // Disabling twice: the element is gone already, and that is the result.
-  EXPECT_EQ(host(L"disable").exit_code, 0u);
+  EXPECT_EQ(run_host(L"disable").exit_code, 0u);
   EXPECT_TRUE(host_says(L"--element DashBoard disable", "disable: hr=0x80070002"));
 }
 
@@ -341,7 +294,8 @@ TEST_F(PluginHost, PagesDependOnTheHostKind) {
 
 TEST_F(PluginHost, MissingPolicyLibraryWrongTypesAndReadOnlyCleanupList) {
   // The suite's binary folder without the platform library: no policy, traced.
-  set_reg_string(HKEY_LOCAL_MACHINE, kBinDir, L"BinDir", m_folder);
+  set_reg_string(HKEY_LOCAL_MACHINE, std::wstring(kCorvantis) + L"\\Applications\\KVX", L"BinDir",
+                 m_folder);
   // A rating of the wrong type counts as none.
   set_reg_string(HKEY_CURRENT_USER, kIdCard, L"IDCard_SS", L"3");
   EXPECT_TRUE(host_says(L"status", "status: hr=0x00000000 value=0 text=Not available"));

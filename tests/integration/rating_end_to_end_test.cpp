@@ -20,6 +20,7 @@
 #include "support/registry.h"
 #include "templates/portable/manifest_text.h"
 #include "templates/template_loader.h"
+#include "tests/support/installation_test_support.h"
 #include "tests/support/traced_test_main.h"
 #include "tests/unit/agent/agent_test_support.h"
 #include "tests/unit/store/protected_storage_test_support.h"
@@ -27,6 +28,7 @@
 namespace {
 
 using testsupport::program_file;
+using testsupport::run_pumping;
 using testsupport::set_reg_string;
 
 constexpr wchar_t kCorvantis[] = L"SOFTWARE\\Corvantis";
@@ -69,29 +71,6 @@ class notification_window_t {
   HWND m_window = nullptr;
 };
 
-// Runs a program to its end while this thread's windows get their messages.
-DWORD run_pumping(std::wstring command) {
-  STARTUPINFOW startup{sizeof(startup)};
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-    return ::GetLastError();
-  while (::MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 60000, QS_ALLINPUT) ==
-         WAIT_OBJECT_0 + 1) {
-    MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-      ::DispatchMessageW(&message);
-  }
-  DWORD code = 1;
-  ::GetExitCodeProcess(process.hProcess, &code);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
-  MSG message;
-  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-    ::DispatchMessageW(&message);
-  return code;
-}
-
 // An installed suite: the binaries beside the test, branding, the user's
 // settings, the plug-in and the ID card registered.
 struct installation_t {
@@ -105,9 +84,7 @@ struct installation_t {
                                {L"suggested_maturity", L"90"}})
       set_reg_string(HKEY_CURRENT_USER, kUserSettings, name, value);
     for (const wchar_t* server : {L"CVOnlineIDs.dll", L"CVUserAuth.dll"})
-      EXPECT_EQ(
-          testsupport::run_program(L"regsvr32.exe /s \"" + program_file(server) + L"\"").exit_code,
-          0u);
+      EXPECT_EQ(testsupport::regsvr32(L"", server).exit_code, 0u);
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kIdCard, L"IDCard_SS");
     // The other processes must not write over this program's trace file.
     for (const wchar_t* other : {L"CVOnlineIDs", L"cvhost", L"CVAgent", L"CvRunDll", L"CvUTrain",
@@ -116,8 +93,8 @@ struct installation_t {
   }
   ~installation_t() {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kNotTraced);
-    testsupport::run_program(L"regsvr32.exe /s /u \"" + program_file(L"CVUserAuth.dll") + L"\"");
-    testsupport::run_program(L"regsvr32.exe /s /u \"" + program_file(L"CVOnlineIDs.dll") + L"\"");
+    for (const wchar_t* server : {L"CVUserAuth.dll", L"CVOnlineIDs.dll"})
+      testsupport::regsvr32(L"/u", server);
     // The tracing configuration of this test program stays.
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kCorvantis) + L"\\Branding").c_str());
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Corvantis");
@@ -183,8 +160,7 @@ class RatingEndToEnd : public ::testing::Test {
     EXPECT_EQ(::WaitForSingleObject(told.get(), 60000), WAIT_OBJECT_0);
     auto key = support::try_open_key(HKEY_CURRENT_USER, kIdCard, KEY_READ);
     stored = key ? support::try_get_dword(key->get(), L"IDCard_SS").value_or(99) : 99;
-    const std::string output =
-        testsupport::run_program(L"\"" + program_file(L"cvhost.exe") + L"\" status").output;
+    const std::string output = testsupport::run_host(L"status").output;
     const auto value = output.find("value=");
     return value == std::string::npos ? output : output.substr(value, 7);
   }

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +34,24 @@ inline bool write_file(const std::wstring& path, std::string_view bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
   return !out.fail();
+}
+
+// The bytes of a file; empty when it cannot be read.
+inline std::string read_file(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The lines of a text file, without their line ends; none when it cannot be read.
+inline std::vector<std::string> read_lines(const std::wstring& path) {
+  std::ifstream in{std::filesystem::path(path)};
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 struct program_run_t {
@@ -70,6 +90,38 @@ inline program_run_t run_program(std::wstring command) {
   ::CloseHandle(read_end);
   std::erase(result.output, '\r');
   return result;
+}
+
+// Waits for a process while this thread's windows get their messages, each
+// one shown to `seen` first; gives the exit code.
+inline DWORD wait_pumping(HANDLE process, const std::function<void(const MSG&)>& seen = {}) {
+  for (bool ended = false; !ended;) {
+    ended =
+        ::MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0 + 1;
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (seen)
+        seen(message);
+      ::DispatchMessageW(&message);
+    }
+  }
+  DWORD code = 0xFFFFFFFF;
+  ::GetExitCodeProcess(process, &code);
+  return code;
+}
+
+// Runs a command line to its end with wait_pumping; the system's error when it
+// cannot be started.
+inline DWORD run_pumping(std::wstring command) {
+  STARTUPINFOW startup{sizeof(startup)};
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+    return ::GetLastError();
+  const DWORD code = wait_pumping(process.hProcess);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return code;
 }
 
 // Writes a value, creating its key when missing; view may pick a registry view.

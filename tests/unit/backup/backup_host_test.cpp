@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,7 +14,7 @@
 #include "quicklinks/portable/quicklink_file.h"
 #include "store/portable/backup_image.h"
 #include "support/registry.h"
-#include "tests/support/win_test_helpers.h"
+#include "tests/support/installation_test_support.h"
 #include "tests/unit/agent/agent_test_support.h"
 
 namespace backup {
@@ -27,18 +25,12 @@ using testsupport::set_reg_dword;
 using testsupport::set_reg_string;
 using bytes_t = std::vector<std::uint8_t>;
 
-constexpr wchar_t kCorvantis[] = L"SOFTWARE\\Corvantis";
 constexpr wchar_t kSettings[] = L"Software\\Corvantis\\Settings";
 constexpr wchar_t kDashBoard[] = L"SOFTWARE\\Corvantis\\Applications\\DashBoard";
 constexpr wchar_t kCategories[] = L"SOFTWARE\\Corvantis\\Applications\\DashBoard\\QLCategories";
 constexpr wchar_t kStandIn[] = L"Software\\CorvantisStandIns\\CVFPApi";
 const wchar_t* const kSettingNames[] = {L"localstorage_dir", L"quicklink_filename",
                                         L"cachestorage_dir", L"bin_dir", L"is_personalmode"};
-
-std::string read_bytes(const std::wstring& path) {
-  std::ifstream in(std::filesystem::path(path), std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 std::string template_text(const char* id) {
   return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<manifest><descriptor id=\"") +
@@ -91,41 +83,26 @@ struct agent_data_window_t {
   }
 };
 
+// The installation with the user's settings in its folder and a secret.
 class BackupHost : public ::testing::Test {
  protected:
   void SetUp() override {
-    clean();
-    set_reg_string(HKEY_LOCAL_MACHINE, std::wstring(kCorvantis) + L"\\Applications\\KVX", L"BinDir",
-                   program_file(L""));
-    set_reg_string(HKEY_LOCAL_MACHINE, std::wstring(kCorvantis) + L"\\Branding\\Common", L"DLLPath",
-                   program_file(L"CVBrand.dll"));
-    const std::wstring tracing = std::wstring(kCorvantis) + L"\\Tracing";
-    set_reg_dword(HKEY_LOCAL_MACHINE, tracing, L"DoTrace", 1);
-    set_reg_string(HKEY_LOCAL_MACHINE, tracing, L"FileName", m_folder + L"trace.trc3");
+    ASSERT_TRUE(m_installation.registered());
     const std::wstring values[] = {m_logons, m_links, m_folder + L"cache\\", m_folder + L"bin\\",
                                    L"1"};
     for (std::size_t i = 0; i < std::size(kSettingNames); ++i)
       set_reg_string(HKEY_CURRENT_USER, kSettings, kSettingNames[i], values[i]);
     set_reg_dword(HKEY_CURRENT_USER, kStandIn, L"SecretExists", 1);
     std::filesystem::create_directories(m_logons);
-    ASSERT_EQ(
-        testsupport::run_program(L"regsvr32.exe /s \"" + program_file(L"CVOnlineIDs.dll") + L"\"")
-            .exit_code,
-        0u);
   }
-  void TearDown() override { clean(); }
-  void clean() {
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kCorvantis);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, kDashBoard);
+  void TearDown() override {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kStandIn);
     for (const wchar_t* name : kSettingNames)
       ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettings, name);
   }
 
   std::string host(const std::wstring& verb, const std::wstring& file) {
-    return testsupport::run_program(L"\"" + program_file(L"cvhost.exe") + L"\" " + verb + L" \"" +
-                                    file + L"\"")
-        .output;
+    return testsupport::run_host(verb + L" \"" + file + L"\"").output;
   }
   void write_image(const bytes_t& bytes) {
     ASSERT_TRUE(testsupport::write_file(m_image, std::string(bytes.begin(), bytes.end())));
@@ -134,19 +111,19 @@ class BackupHost : public ::testing::Test {
   std::string state() {
     std::string all;
     for (const auto& e : std::filesystem::directory_iterator(m_logons)) {
-      all += e.path().filename().string() + "=" + read_bytes(e.path().wstring()) + "@" +
+      all += e.path().filename().string() + "=" + testsupport::read_file(e.path().wstring()) + "@" +
              std::to_string(std::filesystem::last_write_time(e.path()).time_since_epoch().count()) +
              "\n";
     }
-    all += read_bytes(m_links);
+    all += testsupport::read_file(m_links);
     for (const auto& [name, text] : categories())
       all += std::string(name.begin(), name.end()) + "=" + std::string(text.begin(), text.end());
     const std::wstring last = last_category();
     return all + std::string(last.begin(), last.end());
   }
 
-  testsupport::scratch_folder_t m_scratch;
-  const std::wstring m_folder = m_scratch.path();
+  testsupport::installation_t m_installation;
+  const std::wstring m_folder = m_installation.folder();
   const std::wstring m_logons = m_folder + L"Logons\\";
   const std::wstring m_links = m_folder + L"QuickLinks.txt";
   const std::wstring m_image = m_folder + L"image.bin";
@@ -173,7 +150,7 @@ TEST_F(BackupHost, BackUpWipeRestore) {
                 .find("backup: hr=0x00000000 names=KVX Protected Storage bytes=" +
                       std::to_string(expected_bytes.size())),
             std::string::npos);
-  const std::string image = read_bytes(m_image);
+  const std::string image = testsupport::read_file(m_image);
   EXPECT_EQ(bytes_t(image.begin(), image.end()), expected_bytes);
 
   std::filesystem::remove(m_logons + L"site.cvm");
@@ -191,10 +168,10 @@ TEST_F(BackupHost, BackUpWipeRestore) {
   for (int i = 0; i < 500 && agent.log_lines("cache refresh").size() <= caches; ++i)
     ::Sleep(20);
 
-  EXPECT_EQ(read_bytes(m_logons + L"site.cvm"), site);
+  EXPECT_EQ(testsupport::read_file(m_logons + L"site.cvm"), site);
   EXPECT_FALSE(std::filesystem::exists(m_logons + L"other.cvm"));
   QL::set_t restored;
-  QL::parse_text(read_bytes(m_links), restored, {});
+  QL::parse_text(testsupport::read_file(m_links), restored, {});
   ASSERT_EQ(restored.records.size(), 1u);
   EXPECT_EQ(restored.records[0].url, "https://mail.example/a b");
   EXPECT_EQ(restored.records[0].name, "Mail");
@@ -245,7 +222,7 @@ TEST_F(BackupHost, NoSecretNoDataAndRefusedImages) {
   for (const auto& e : std::filesystem::directory_iterator(m_logons))
     logons.push_back(e.path().filename().wstring());
   EXPECT_EQ(logons, std::vector<std::wstring>{L"new.cvm"});
-  EXPECT_EQ(read_bytes(m_links), "KVXURLs=\r\nKVXDlgPaths=\r\n");
+  EXPECT_EQ(testsupport::read_file(m_links), "KVXURLs=\r\nKVXDlgPaths=\r\n");
   EXPECT_EQ(categories(), (std::map<std::wstring, std::wstring>{{L"Cat", L"new"}}));
 }
 
