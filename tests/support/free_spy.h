@@ -7,14 +7,20 @@
 #include <objbase.h>
 #include <objidl.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
 namespace testsupport {
 
 using bytes_t = std::vector<BYTE>;
+
+inline bool all_zero(const bytes_t& block) {
+  return std::all_of(block.begin(), block.end(), [](BYTE b) { return b == 0; });
+}
 
 // Records the bytes of every task-memory block allocated while it is
 // registered, as they are when the block is freed.
@@ -74,6 +80,21 @@ class free_spy final : public IMallocSpy {
   std::vector<bytes_t> take_freed() {
     std::lock_guard<std::mutex> guard(m_lock);
     return std::exchange(m_freed, {});
+  }
+
+  // What is wrong with the blocks freed since the last look: one still holds
+  // the secret's bytes, or none of at least their size was zeroed ("" when the
+  // secret was wiped).
+  std::string wipe_failure(const void* secret, std::size_t size) {
+    const BYTE* bytes = static_cast<const BYTE*>(secret);
+    std::string failure = "no zeroed block of the secret's size was freed";
+    for (const bytes_t& block : take_freed()) {
+      if (std::search(block.begin(), block.end(), bytes, bytes + size) != block.end())
+        return "a block was freed with the secret in it";
+      if (block.size() >= size && all_zero(block))
+        failure.clear();
+    }
+    return failure;
   }
 
  private:

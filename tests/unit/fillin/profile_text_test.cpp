@@ -71,36 +71,15 @@ TEST(ProfileText, RecordsComeBackAsWritten) {
   EXPECT_EQ(data.profiles(L"{ID}"), list);
 }
 
-// Escapes go both ways in the round trip above; a backslash before any other
-// character, or at the end, stands for itself.
-TEST(ProfileText, LoneBackslashesStandForThemselves) {
-  const struct {
-    const wchar_t* escaped;
-    const wchar_t* value;
-  } lenient[] = {{L"\\q", L"\\q"}, {L"end\\", L"end\\"}, {L"\\\\\\", L"\\\\"}, {L"\\t", L"\\t"}};
-  for (const auto& c : lenient) {
-    secret_text back;
-    append_unescaped(back, c.escaped);
-    EXPECT_EQ(str(back), c.value) << c.escaped;
-  }
-}
-
+// Only text under the header is profile data; another kind holds no profiles.
 TEST(ProfileText, WhatIsAndIsNotProfileData) {
-  const struct {
-    const wchar_t* text;
-    bool profile_data;
-  } cases[] = {
-      {L"", true},
-      {L"CVProfileData 1", true},
-      {L"CVProfileData 1\r\n[template]\r\nid=x\r\n", true},
-      {L"CVProfileData 2\n[template]\nid=x\n[record]\n", false},
-      {L"profiles of another suite\n[template]\nid=x\n[record]\n", false},
-      {L" CVProfileData 1\n", false},
-  };
-  for (const auto& c : cases) {
-    profile_data_t data(c.text);
-    EXPECT_EQ(data.is_profile_data(), c.profile_data) << c.text;
-    EXPECT_TRUE(data.profiles(L"x").empty()) << c.text;
+  for (const auto& [text, ours] : {std::pair{L"", true},
+                                   {L"CVProfileData 1\r\n[template]\r\nid=x\r\n", true},
+                                   {L"CVProfileData 2\n[template]\nid=x\n[record]\n", false},
+                                   {L" CVProfileData 1\n[template]\nid=x\n[record]\n", false}}) {
+    profile_data_t data(text);
+    EXPECT_EQ(data.is_profile_data(), ours) << text;
+    EXPECT_TRUE(data.profiles(L"x").empty()) << text;
   }
 }
 
@@ -153,53 +132,6 @@ TEST(ProfileText, OtherTemplatesStayAsTheyWereLineForLine) {
   EXPECT_EQ(without.template_count(), 1u);
   EXPECT_TRUE(without.profiles(L"{CHANGED}").empty());
   EXPECT_EQ(without.profiles(L"{KEPT}").size(), 1u);
-}
-
-TEST(ProfileText, TheEmptyTextGetsTheHeader) {
-  profile_data_t empty;
-  EXPECT_EQ(str(empty.with_profiles(L"{A}", {})), L"CVProfileData 1\n");
-  const std::wstring first = str(empty.with_profiles(L"{A}", {record(0, L"one")}));
-  EXPECT_EQ(first.find(L"CVProfileData 1\n[template]\nid={A}\n[record]\n"), 0u) << first;
-  // A header without a line end is completed before the first block.
-  profile_data_t bare(L"CVProfileData 1");
-  EXPECT_EQ(profile_data_t(str(bare.with_profiles(L"{A}", {record(0, L"one")}))).profiles(L"{A}"),
-            cvprofiles_t{record(0, L"one")});
-}
-
-TEST(ProfileText, DamagedLinesAreSkipped) {
-  profile_data_t data(
-      L"CVProfileData 1\n"
-      L"operation=9\n"  // before any template
-      L"[template]\n"
-      L"no equals sign\n"
-      L"id={T}\n"
-      L"[item]\n"  // an item without a record
-      L"value=lost\n"
-      L"[record]\n"
-      L"operation=twelve\n"  // not a number: the default stays
-      L"profileindex=99999999999\n"
-      L"formindex=-2\n"
-      L"[unknown]\n"
-      L"profilename=ignored\n"
-      L"[record]\n"
-      L"profilename==starts with equals\n"
-      L"[item]\n"
-      L"memid=\n"
-      L"value=kept\n");
-  const cvprofiles_t& list = data.profiles(L"{T}");
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[0].operation, 0);
-  EXPECT_EQ(list[0].profileindex, 0);
-  EXPECT_EQ(list[0].formindex, -2);
-  EXPECT_EQ(list[0].profilename, L"");
-  EXPECT_TRUE(list[0].items.empty());
-  EXPECT_EQ(list[1].profilename, L"=starts with equals");
-  ASSERT_EQ(list[1].items.size(), 1u);
-  EXPECT_EQ(list[1].items[0].memid, -1);
-  EXPECT_EQ(list[1].items[0].value, std::wstring_view(L"kept"));
-  // A template without identifier is no template of any name.
-  profile_data_t no_id(L"CVProfileData 1\n[template]\n[record]\nid={T}\nprofilename=x\n");
-  EXPECT_TRUE(no_id.profiles(L"{T}").empty());
 }
 
 }  // namespace
