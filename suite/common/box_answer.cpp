@@ -1,6 +1,7 @@
 #include "suite/common/box_answer.h"
 
 #include <algorithm>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -18,12 +19,6 @@ constexpr UINT kGetMenu = 0x01E1;
 thread_local CBoxAnswer* t_box = nullptr;
 thread_local CMenuAnswer* t_menu = nullptr;
 
-std::wstring class_name(HWND window) {
-  wchar_t name[64] = {};
-  ::GetClassNameW(window, name, 64);
-  return name;
-}
-
 std::wstring window_text(HWND window) {
   const int length = ::GetWindowTextLengthW(window);
   std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
@@ -36,9 +31,11 @@ bool same_text(const std::wstring& a, const std::wstring& b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-bool is_class(HWND window, const wchar_t* name) {
-  const std::wstring own = class_name(window);
-  return ::CompareStringOrdinal(own.c_str(), -1, name, -1, TRUE) == CSTR_EQUAL;
+// Allocates nothing: the hooks call it.
+bool is_class(HWND window, const wchar_t* name) noexcept {
+  wchar_t own[64] = {};
+  ::GetClassNameW(window, own, 64);
+  return ::CompareStringOrdinal(own, -1, name, -1, TRUE) == CSTR_EQUAL;
 }
 
 // The direct children of a window, in their z-order (the tab order of a dialog).
@@ -93,10 +90,14 @@ LRESULT CALLBACK CBoxAnswer::hook_procedure(int code, WPARAM wparam, LPARAM lpar
     const HWND window = reinterpret_cast<HWND>(wparam);
     // Only a box made after the answer was armed: the windows that were there
     // already (a property sheet is a dialog too) are activated again and again.
-    if (code == HCBT_CREATEWND && is_class(window, L"#32770"))
-      self->m_created.push_back(window);
-    else if (code == HCBT_ACTIVATE && std::find(self->m_created.begin(), self->m_created.end(),
-                                                window) != self->m_created.end())
+    if (code == HCBT_CREATEWND && is_class(window, L"#32770")) {
+      try {
+        self->m_created.push_back(window);
+      } catch (const std::bad_alloc&) {
+        // Out of memory: this box goes unnoticed, as if no answer were armed.
+      }
+    } else if (code == HCBT_ACTIVATE && std::find(self->m_created.begin(), self->m_created.end(),
+                                                  window) != self->m_created.end())
       self->take(window);
   }
   return ::CallNextHookEx(nullptr, code, wparam, lparam);
@@ -116,7 +117,14 @@ void CALLBACK CBoxAnswer::timer_procedure(HWND window, UINT, UINT_PTR id, DWORD)
     ::KillTimer(window, id);
     return;
   }
-  self->tick(window);
+  // Nothing may leave a timer procedure: a failure gives the box up.
+  try {
+    self->tick(window);
+  } catch (...) {
+    ::KillTimer(window, id);
+    self->m_done = true;
+    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  }
 }
 
 void CBoxAnswer::tick(HWND box) {
@@ -227,7 +235,13 @@ void CALLBACK CMenuAnswer::timer_procedure(HWND window, UINT, UINT_PTR id, DWORD
     ::KillTimer(window, id);
     return;
   }
-  self->tick(window);
+  try {
+    self->tick(window);
+  } catch (...) {
+    ::KillTimer(window, id);
+    self->m_done = true;
+    ::EndMenu();
+  }
 }
 
 void CMenuAnswer::tick(HWND menu_window) {

@@ -3,12 +3,14 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <exception>
 #include <string>
 #include <tuple>
 #include <utility>
 
 #include "output.h"
 #include "property_sheet.h"
+#include "support/unique_any.h"
 
 namespace cvhost {
 
@@ -239,6 +241,8 @@ void press_chord(HWND sheet, const drive::key_t& key) {
                                        {drive::kAlt, VK_MENU},
                                        {drive::kWin, VK_LWIN}};
   const bool alt = (key.modifiers & drive::kAlt) != 0;
+  // However the chord ends, no modifier stays down for the steps after it.
+  const support::scope_exit release([] { set_modifier_state(0); });
   // Modifiers go down one after the other, each seen in the key state.
   std::uint8_t down = 0;
   for (const modifier_t& modifier : kModifiers) {
@@ -392,6 +396,9 @@ bool CDriveRunner::run(HWND sheet) {
       return false;
     } catch (const host_error& error) {
       print_result(head + "failed: " + error.message());
+      return false;
+    } catch (const std::exception& error) {
+      print_result(head + "failed: " + error.what());
       return false;
     }
     if (PropSheet_GetCurrentPageHwnd(m_sheet) == nullptr)

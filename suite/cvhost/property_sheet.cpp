@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include <exception>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -273,8 +274,10 @@ sheet_subclass(HWND sheet, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
       }
       case kRunScript:
         if (context.runner != nullptr && !context.script_done) {
-          context.script_failed = !context.runner->run(sheet);
+          // Done either way, failed unless it runs to its end.
           context.script_done = true;
+          context.script_failed = true;
+          context.script_failed = !context.runner->run(sheet);
         }
         return 0;
       case WM_NCDESTROY:
@@ -283,6 +286,8 @@ sheet_subclass(HWND sheet, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
     }
   } catch (const std::exception& error) {
     print_message(std::string("error in the sheet: ") + error.what());
+  } catch (...) {
+    print_message("error in the sheet");
   }
   return ::DefSubclassProc(sheet, message, wparam, lparam);
 }
