@@ -2,21 +2,25 @@
 // does, for the test that frees it in the middle of a download.
 #include <windows.h>
 
+#include <string>
+
 #include "agent/notification_window.h"
 
-// Makes the notification window for `page` and asks it for the icon of
-// unique_id at url (queueing its download); the window's handle.
-extern "C" HWND WINAPI start_icon_download(HWND page,
-                                           const wchar_t* url,
-                                           const wchar_t* unique_id) {
-  auto& window = agent::CNotificationWindow::Instance();
-  const HWND hwnd = window.AddWindow(page, true);
-  agent::icon_request_t request;
-  request.unique_id = unique_id;
-  request.url = url;
-  if (HICON icon = reinterpret_cast<HICON>(
-          ::SendMessageW(hwnd, agent::kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&request))))
-    ::DestroyIcon(icon);
+// Makes the notification window for `page` and asks it for the icons of
+// `count` identifiers (prefix_0, prefix_1, ...) of the page at url, which
+// queues their downloads; the window's handle.
+extern "C" HWND WINAPI start_icon_downloads(HWND page,
+                                            const wchar_t* url,
+                                            const wchar_t* prefix,
+                                            int count) {
+  const HWND hwnd = agent::CNotificationWindow::Instance().AddWindow(page, true);
+  for (int i = 0; i < count; ++i) {
+    const std::wstring id = prefix + (L"_" + std::to_wstring(i));
+    agent::icon_request_t request;
+    request.unique_id = id.c_str();
+    request.url = url;
+    ::SendMessageW(hwnd, agent::kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&request));
+  }
   return hwnd;
 }
 
