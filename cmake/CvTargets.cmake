@@ -114,6 +114,19 @@ function(cv_copy_beside name)
   add_custom_target(${name} ALL DEPENDS ${stamps})
 endfunction()
 
+# The plug-in's language library into the "0409" folder beside the test
+# programs of the current directory, where the plug-in copied beside them looks.
+function(cv_copy_language_beside name)
+  set(stamp "${CMAKE_CURRENT_BINARY_DIR}/CVOnlineIDsLang.copied")
+  add_custom_command(OUTPUT "${stamp}"
+                     COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/0409"
+                     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:CVOnlineIDsLang>
+                             "${CMAKE_CURRENT_BINARY_DIR}/0409/"
+                     COMMAND ${CMAKE_COMMAND} -E touch "${stamp}"
+                     DEPENDS CVOnlineIDsLang)
+  add_custom_target(${name} ALL DEPENDS "${stamp}")
+endfunction()
+
 # A libFuzzer target (host build only) with its seed corpus; ctest runs it briefly.
 #   cv_fuzz_target(NAME name SOURCES ... LIBS ... CORPUS dir [SECONDS n])
 function(cv_fuzz_target)

@@ -77,16 +77,33 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true' EXIT
 sleep 1
-shot="$out/console.bmp"
-rm -f "$shot"
-# Without pages from the plug-in the console shows a page of its own saying so
-# (and show exits with 5); the picture is taken either way.
-DISPLAY=$display CV_WINE_X11=1 run "$host" show --close-after 4000 --screenshot 'Z:'"${shot//\//\\}" || true
-if [ -f "$shot" ] && convert "$shot" "$out/console.png" 2>/dev/null; then
-  echo "screenshot: $out/console.png"
-else
-  echo "(no screenshot of the console)"
-fi
+# The console is driven as a user would: a picture of the main page (the logons
+# tab), of the password strength tab and of the settings page. Without pages from
+# the plug-in the console shows a page of its own, and the first picture shows it.
+win_out='Z:'"${out//\//\\}"
+# A quoted word of the script language: backslashes and quotes escaped.
+script_word() { local w=${1//\\/\\\\}; printf '"%s"' "${w//\"/\\\"}"; }
+rm -f "$out"/console.png "$out"/strength-tab.png "$out"/settings-page.png
+script="$out/demo-script.txt"
+cat >"$script" <<SCRIPT
+sleep 1500
+screenshot $(script_word "$win_out\\console.png")
+tab #1013
+sleep 1000
+screenshot $(script_word "$win_out\\strength-tab.png")
+page @1
+sleep 500
+screenshot $(script_word "$win_out\\settings-page.png")
+cancel
+SCRIPT
+DISPLAY=$display CV_WINE_X11=1 run "$host" drive 'Z:'"${script//\//\\}" || true
+for picture in console strength-tab settings-page; do
+  if [ -f "$out/$picture.png" ]; then
+    echo "screenshot: $out/$picture.png"
+  else
+    echo "(no screenshot $picture.png)"
+  fi
+done
 # Close the prefix's X11 desktop before its display goes; the next run without
 # CV_WINE_X11 switches the prefix back to the headless driver.
 WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
