@@ -16,10 +16,6 @@
 namespace serialization {
 namespace {
 
-bool all_zero(const testsupport::bytes_t& block) {
-  return std::all_of(block.begin(), block.end(), [](BYTE b) { return b == 0; });
-}
-
 class TaskMemoryBlocks : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(::CoRegisterMallocSpy(&m_spy), S_OK); }
@@ -48,7 +44,7 @@ TEST_F(TaskMemoryBlocks, SavedImagesAreWipedBeforeTheyAreFreed) {
   const auto freed = m_spy.take_freed();
   ASSERT_EQ(freed.size(), 1u);
   EXPECT_EQ(freed[0].size(), size);
-  EXPECT_TRUE(all_zero(freed[0]));
+  EXPECT_TRUE(testsupport::all_zero(freed[0]));
 }
 
 TEST_F(TaskMemoryBlocks, AttachedBuffersAreWipedAndDetachedOnesAreNotFreed) {
@@ -63,7 +59,7 @@ TEST_F(TaskMemoryBlocks, AttachedBuffersAreWipedAndDetachedOnesAreNotFreed) {
   }
   auto freed = m_spy.take_freed();
   ASSERT_EQ(freed.size(), 1u);
-  EXPECT_TRUE(all_zero(freed[0]));
+  EXPECT_TRUE(testsupport::all_zero(freed[0]));
 
   // A block handed over is freed by its receiver, with what the receiver left
   // in it (which the spy sees as it was).
