@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -101,8 +99,7 @@ void write_provider(const std::wstring& name, DWORD type, const wchar_t* image) 
 }
 
 std::wstring read_log(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::string bytes = testsupport::read_file(path);
   return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
 }
 

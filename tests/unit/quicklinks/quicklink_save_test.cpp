@@ -5,9 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "quicklinks/quicklink_store.h"
@@ -38,18 +35,13 @@ set_t links(const std::string& tag, int count) {
   return set;
 }
 
-std::string file_bytes(const std::wstring& path) {
-  std::ifstream in{std::filesystem::path(path), std::ios::binary};
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(QuickLinkSave, ReplacesTheFileOrLeavesIt) {
   scratch_folder_t scratch;
   const std::wstring path = scratch.path() + L"QuickLinks.txt";
   set_t a = links("a", 2);
   ASSERT_TRUE(save(path, a));
   EXPECT_FALSE(a.modified);
-  EXPECT_EQ(file_bytes(path), write_text(a));
+  EXPECT_EQ(testsupport::read_file(path), write_text(a));
   set_t loaded;
   load_file(path, loaded);
   EXPECT_EQ(loaded.records, a.records);
@@ -64,7 +56,7 @@ TEST(QuickLinkSave, ReplacesTheFileOrLeavesIt) {
     EXPECT_FALSE(save(path, b));
   }
   EXPECT_TRUE(b.modified);
-  EXPECT_EQ(file_bytes(path), write_text(a));
+  EXPECT_EQ(testsupport::read_file(path), write_text(a));
   EXPECT_EQ(scratch.files(), std::vector<std::wstring>{L"QuickLinks.txt"});
   EXPECT_FALSE(save(scratch.path() + L"none\\QuickLinks.txt", b));  // no such folder
 }

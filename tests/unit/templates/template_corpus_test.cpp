@@ -33,19 +33,6 @@ manifest_t read_file(const std::string& name) {
   return m;
 }
 
-TEST(TemplateCorpus, WebLogonWithOneForm) {
-  const manifest_t m = read_file("web_mail_single.cvm");
-  EXPECT_EQ(m.descriptor.id, "{6F1C2A40-3B7E-4D8A-9C11-2E5B7A0D4F01}");
-  EXPECT_EQ(m.descriptor.storage_id, "ST-4F01-0001");
-  ASSERT_EQ(m.forms.size(), 1u);
-  const form_t& form = m.forms[0];
-  EXPECT_EQ(form.detection.web_ourl, "https://mail.northwind.example/login");
-  EXPECT_EQ(form.options.usequicklink, quicklink_use_it);
-  ASSERT_EQ(form.fields.size(), 4u);
-  EXPECT_EQ(form.fields[0].path, "form[0]/input[@name='email']");
-  EXPECT_EQ(form.fields[2].value, std::string(1, '\0'));
-}
-
 TEST(TemplateCorpus, LogonWithPasswordChangeForm) {
   const manifest_t m = read_file("web_bank_pchange.cvm");
   EXPECT_EQ(m.descriptor.integrity, "sha1:9d1e4c0b2f");
@@ -64,21 +51,6 @@ TEST(TemplateCorpus, LogonWithPasswordChangeForm) {
   }
   EXPECT_EQ(logon.fields[1].refcount, 3);
   EXPECT_EQ(change.fields[1].valuekind, value_onetime);
-}
-
-TEST(TemplateCorpus, ThreeFormsWithExtraOptions) {
-  const manifest_t m = read_file("web_shop_forms.cvm");
-  ASSERT_EQ(m.forms.size(), 3u);
-  EXPECT_EQ(m.forms[0].options.extra, "layout=compact\ntheme=dark");
-  EXPECT_EQ(m.forms[0].options.ownernote, "family account");
-  EXPECT_EQ(m.forms[1].fields[0].rfieldpos, -1);  // names its form: not looked up
-  EXPECT_EQ(m.forms[1].fields[1].rfieldpos, 1);   // "out": the logon password
-  const form_t& news = m.forms[2];
-  EXPECT_EQ(news.context, (fcontext_t{0, 7, 0}));
-  EXPECT_EQ(news.fields[0].fieldindex, 0x70000);
-  EXPECT_EQ(news.fields[0].choosevalue, "Hiking\nClimbing\nKayak");
-  EXPECT_EQ(news.fields[0].valuekind, value_askalways);
-  EXPECT_EQ(news.fields[1].rfieldpos, 0);
 }
 
 TEST(TemplateCorpus, WindowsApplicationLogon) {

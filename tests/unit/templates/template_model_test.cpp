@@ -411,6 +411,7 @@ TEST(TemplatePasses, RelatedFields) {
     int unresolved;
   } cases[] = {
       {R"(rfield="in")", 0, 1, 0},                           // first password field of form 0
+      {R"(rfield="out")", 0, 1, 0},                          // either direction
       {R"(rfieldindex="2")", 0, 2, 0},                       // position in form 0
       {R"(rfieldindex="0" rfieldform="1")", 1, 0x10000, 0},  // position in form 1
       {R"(rfieldindex="9")", 0, 1, 0},                       // beyond: first password
