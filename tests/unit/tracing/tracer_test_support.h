@@ -160,10 +160,7 @@ class TracerTest : public ::testing::Test {
            std::to_wstring(session_id()) + L"." + std::to_wstring(pid) + L".trc3";
   }
 
-  static std::string file_bytes(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  static std::string file_bytes(const std::wstring& path) { return testsupport::read_file(path); }
 
   static tracereader::TraceFile decode(const std::wstring& path) {
     const std::string bytes = file_bytes(path);
