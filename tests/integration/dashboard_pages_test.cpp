@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/installation_test_support.h"
@@ -50,6 +51,34 @@ TEST_F(DashboardPages, TheMainPageShowsTheTabTheHostAsksFor) {
   EXPECT_TRUE(has(run.output, "drive: shown pages=2")) << run.output;
   EXPECT_TRUE(has(run.output, "step 1 tab: ok")) << run.output;
   EXPECT_TRUE(has(run.output, "step 2 tab: ok")) << run.output;
+}
+
+// A web link built by the DLL: the notification window of the console's main
+// page opens it (0x52C, link kind 9) in the browser registered for http.
+TEST_F(DashboardPages, AWebLinkOfTheDllReachesTheBrowser) {
+  constexpr wchar_t kHttpCommand[] = L"Software\\Classes\\http\\shell\\open\\command";
+  constexpr wchar_t kBrowserKey[] = L"Software\\CorvantisStandIns\\browser";
+  const std::wstring log = m_install.folder() + L"browser.log";
+  testsupport::set_reg_string(HKEY_CURRENT_USER, kBrowserKey, L"Log", log);
+  testsupport::set_reg_string(HKEY_LOCAL_MACHINE, kHttpCommand, nullptr,
+                              L"\"" + program_file(L"CVBrowser.exe") + L"\" \"%1\"");
+  std::thread poster([] {
+    for (int i = 0; i < 200; ++i, ::Sleep(50))
+      if (const HWND window = ::FindWindowW(L"CV_LocalAgentDS", nullptr)) {
+        ::PostMessageW(window, WM_USER + 300, 9, 0);
+        return;
+      }
+  });
+  const auto run = drive("sleep 4000\n", L"--element DashBoard");
+  poster.join();
+  std::string url;
+  for (int i = 0; i < 500 && url.empty(); ++i, ::Sleep(20))
+    for (const auto& line : testsupport::read_lines(log))
+      if (line.find("fwlink?") != std::string::npos)
+        url = line;
+  ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kHttpCommand, nullptr);
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, kBrowserKey);
+  EXPECT_TRUE(has(url, "fwlink?g=NEW 9&p=1&v=1.0.0.1&")) << url << run.output;
 }
 
 }  // namespace
