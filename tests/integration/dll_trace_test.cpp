@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -73,8 +71,8 @@ TEST_F(DllTrace, LoadCreateCallUnloadIsTracedToTheProcessFile) {
   const std::wstring file = m_folder.path() + std::filesystem::path(path).stem().wstring() +
                             L".CVOnlineIDs.dll." + std::to_wstring(session) + L"." +
                             std::to_wstring(::GetCurrentProcessId()) + L".trc3";
-  std::ifstream in(file.c_str(), std::ios::binary);
-  const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+  const std::string text = testsupport::read_file(file);
+  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
   ASSERT_FALSE(bytes.empty()) << "no trace file";
   const auto trace = tracereader::decode_trace(bytes, false);
   ASSERT_FALSE(trace.failure) << trace.failure->message();

@@ -84,10 +84,7 @@ class Launch : public ::testing::Test {
     std::vector<std::string> lines;
     for (int i = 0; i < 1500 && lines.size() < count; ++i) {
       ::Sleep(20);
-      lines.clear();
-      std::ifstream in{std::filesystem::path(m_log)};
-      for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+      lines = testsupport::read_lines(m_log);
     }
     return lines;
   }
