@@ -24,6 +24,8 @@ inline constexpr wchar_t kCategoriesKey[] =
 inline constexpr wchar_t kLastCategoryValue[] = L"LastQLCategory";
 // Branded texts naming the categories a first start offers.
 inline constexpr UINT kDefaultCategoryIds[] = {127, 128, 129};
+// The longest category name ReadCategories reads back (its value-name buffer).
+inline constexpr std::size_t kMaxCategoryName = 260;
 
 // Fills the list from the registry under `root` (the current user's hive in the
 // component). Without a categories key the list holds the three default

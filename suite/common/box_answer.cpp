@@ -149,11 +149,12 @@ void CBoxAnswer::tick(HWND box) {
       }
     }
   }
+  // The text goes in first: a box may enable its button only once it has one.
+  if (edit != nullptr && ::IsWindowEnabled(edit) && window_text(edit) != m_reply.edit_text)
+    ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(m_reply.edit_text.c_str()));
   const bool ready = button != nullptr && ::IsWindowEnabled(button) &&
                      (!m_reply.set_edit || (edit != nullptr && ::IsWindowEnabled(edit)));
   if (ready) {
-    if (edit != nullptr)
-      ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(m_reply.edit_text.c_str()));
     m_seen.answered = true;
     m_seen.pressed = ::GetDlgCtrlID(button);
     finish(box, button);
