@@ -2,20 +2,22 @@
 
 #include <shlobj.h>
 
+#include "support/unique_any.h"
+
 namespace icons {
 namespace {
 
 // The local application-data folder does not move while a process runs: it is
-// looked up once (through the user's shell-folder settings, a handful of
-// registry reads and a write under Wine); empty when there is none.
-const std::wstring& local_app_data() {
-  static const std::wstring root = [] {
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
-                                  SHGFP_TYPE_CURRENT, path)))
-      return std::wstring();
-    return std::wstring(path);
-  }();
+// looked up until found once (under Wine each lookup reads the shell-folder
+// keys and writes one back); empty while there is none.
+std::wstring local_app_data() {
+  static support::critical_section lock;
+  static std::wstring root;
+  support::scoped_lock<support::critical_section> guard(lock);
+  wchar_t path[MAX_PATH] = {};
+  if (root.empty() && SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE,
+                                                   nullptr, SHGFP_TYPE_CURRENT, path)))
+    root = path;
   return root;
 }
 
@@ -23,7 +25,7 @@ const std::wstring& local_app_data() {
 
 std::wstring IconCachePath(const std::wstring& unique_id) {
   const std::wstring file = unique_id + L".ico";
-  const std::wstring& root = local_app_data();
+  const std::wstring root = local_app_data();
   if (root.empty())
     return file;
   std::wstring folder = root;

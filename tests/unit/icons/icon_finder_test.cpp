@@ -16,6 +16,7 @@
 #include "icons/icon_finder.h"
 #include "support/http_test_server.h"
 #include "tests/support/traced_test_main.h"
+#include "tests/support/win_test_helpers.h"
 #include "unit/icons/icon_samples.h"
 
 namespace icons {
@@ -123,7 +124,7 @@ TEST_F(IconFinder, StaleFutureAndCorruptFilesAreRefreshed) {
   }
   // The refreshed files get the served icon.
   EXPECT_EQ(wait_for_completions(m_sink, 10000, 1500), 1);
-  EXPECT_EQ(icontest::read_file(IconCachePath(m_ids[5])), m_icon);
+  EXPECT_EQ(testsupport::read_file(IconCachePath(m_ids[5])), m_icon);
 }
 
 TEST_F(IconFinder, DuplicatesMergedAndBadIdentifiersRefused) {
@@ -145,7 +146,7 @@ TEST_F(IconFinder, DuplicatesMergedAndBadIdentifiersRefused) {
   EXPECT_EQ(wait_for_completions(m_sink, 8000, 500), 1);
   const auto paths = m_server.requests();
   EXPECT_EQ(std::count(paths.begin(), paths.end(), "/page"), 1);
-  EXPECT_EQ(icontest::read_file(IconCachePath(twice)), m_icon);
+  EXPECT_EQ(testsupport::read_file(IconCachePath(twice)), m_icon);
 }
 
 }  // namespace

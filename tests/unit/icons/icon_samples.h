@@ -4,9 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,12 +60,6 @@ inline std::string png_image() {
 
 inline std::string png_icon() {
   return icon_file_of({{png_image(), 16}});
-}
-
-// A whole file's bytes; "(none)" when it cannot be read.
-inline std::string read_file(const std::wstring& path) {
-  std::ifstream in(std::filesystem::path(path), std::ios::binary);
-  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
 }
 
 inline bool traced(const std::vector<std::string>& lines, const std::string& text) {

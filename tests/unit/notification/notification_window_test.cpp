@@ -316,7 +316,7 @@ TEST_F(NotificationWindow, AWebLinkReachesTheBrowser) {
   ::SendMessageW(m_hwnd, kMsgOpenWebLink, 7, 0);
   std::string text;
   for (int i = 0; i < 600 && text.find("kind-7") == std::string::npos; ++i, pump(50))
-    text = icontest::read_file(log);
+    text = testsupport::read_file(log);
   const std::wstring browser = testsupport::program_file(L"CVBrowser.exe");
   EXPECT_NE(text.find("cmdline=\"" + std::string(browser.begin(), browser.end()) +
                       "\" \"http://links.example/kind-7\""),
@@ -362,7 +362,7 @@ TEST_F(NotificationWindow, IconsThroughTheWindow) {
         std::string("hIconResult = 0x00000000"),
         "The icon request has been queued successfully, szUniqueId = " + narrow_id})
     EXPECT_TRUE(traced(lines, line)) << line;
-  EXPECT_EQ(icontest::read_file(icons::IconCachePath(id)), icon);
+  EXPECT_EQ(testsupport::read_file(icons::IconCachePath(id)), icon);
   auto* handle = reinterpret_cast<HICON>(
       ::SendMessageW(m_hwnd, kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&request)));
   ASSERT_NE(handle, nullptr);
