@@ -123,8 +123,9 @@ bool CLogonWithMultipleAccounts::Add(HWND owner,
                          profile_data, NewAccountRequest(m_accounts));
     if (!added)
       return false;
-    m_accounts.push_back(*added);
-    WriteProfiles(profile_data);
+    serialization::cvprofiles_t accounts = m_accounts;
+    accounts.push_back(*added);
+    ReplaceAccounts(std::move(accounts), profile_data);
     UpdateQuickLinks(links);
     return true;
   } catch (...) {
@@ -152,16 +153,9 @@ bool CLogonWithMultipleAccounts::EditAccount(HWND owner,
                                          m_list.storage, profile_data, request);
     if (!edited)
       return false;
-    // The list and the text change together or not at all.
     serialization::cvprofiles_t accounts = m_accounts;
     accounts[static_cast<std::size_t>(account - m_accounts.begin())] = *edited;
-    std::swap(accounts, m_accounts);
-    try {
-      WriteProfiles(profile_data);
-    } catch (...) {
-      std::swap(accounts, m_accounts);
-      throw;
-    }
+    ReplaceAccounts(std::move(accounts), profile_data);
     UpdateQuickLinks(links);
     return true;
   } catch (...) {
@@ -178,13 +172,7 @@ bool CLogonWithMultipleAccounts::RemoveAccount(const std::string& key,
     tracecore::trace_format("no account %s", key.c_str());
     return false;
   }
-  std::swap(accounts, m_accounts);
-  try {
-    WriteProfiles(profile_data);
-  } catch (...) {
-    std::swap(accounts, m_accounts);
-    throw;
-  }
+  ReplaceAccounts(std::move(accounts), profile_data);
   UpdateQuickLinks(links);
   return true;
 }
@@ -208,13 +196,7 @@ bool CLogonWithMultipleAccounts::Delete(HWND owner,
       return false;
     serialization::cvprofiles_t accounts = m_accounts;
     delete_logon(accounts);
-    std::swap(accounts, m_accounts);
-    try {
-      WriteProfiles(profile_data);
-    } catch (...) {
-      std::swap(accounts, m_accounts);
-      throw;
-    }
+    ReplaceAccounts(std::move(accounts), profile_data);
     UpdateQuickLinks(links);
     TellAgentLogonDeleted(m_manifest.path);
     return true;
@@ -229,10 +211,13 @@ void CLogonWithMultipleAccounts::UpdateQuickLinks(QL::set_t& links) {
   RegenerateQuickLinks(m_manifest, m_accounts, m_list.storage, links);
 }
 
-void CLogonWithMultipleAccounts::WriteProfiles(serialization::secure_wstring& profile_data) const {
+void CLogonWithMultipleAccounts::ReplaceAccounts(serialization::cvprofiles_t accounts,
+                                                 serialization::secure_wstring& profile_data) {
+  // The list and the text change together or not at all.
   const std::wstring id = templates::utf8_to_wide(m_manifest.descriptor.id);
   profile_data =
-      fillin::fillin_component().update_profiles(id.c_str(), profile_data.c_str(), m_accounts);
+      fillin::fillin_component().update_profiles(id.c_str(), profile_data.c_str(), accounts);
+  m_accounts = std::move(accounts);
 }
 
 bool CLogonWithMultipleAccounts::AskDelete(HWND owner, UINT text_id) const {

@@ -120,9 +120,10 @@ class CLogonWithMultipleAccounts : public CListItemData {
   const serialization::cvprofiles_t& accounts() const noexcept { return m_accounts; }
 
  protected:
-  // Hands the account list to the fill-in component, which merges it into
-  // the profile data.
-  void WriteProfiles(serialization::secure_wstring& profile_data) const;
+  // Hands the new account list to the fill-in component, which merges it into
+  // the profile data; the list is the logon's once the text is.
+  void ReplaceAccounts(serialization::cvprofiles_t accounts,
+                       serialization::secure_wstring& profile_data);
   bool AskDelete(HWND owner, UINT text_id) const;
 
   CLogonListContext& m_list;
