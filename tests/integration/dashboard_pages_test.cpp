@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "tests/support/installation_test_support.h"
+#include "tests/unit/agent/agent_test_support.h"
+#include "tests/unit/store/protected_storage_test_support.h"
 
 namespace {
 
@@ -79,6 +81,62 @@ TEST_F(DashboardPages, AWebLinkOfTheDllReachesTheBrowser) {
   ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kHttpCommand, nullptr);
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kBrowserKey);
   EXPECT_TRUE(has(url, "fwlink?g=NEW 9&p=1&v=1.0.0.1&")) << url << run.output;
+}
+
+// A user with two saved logons: the agent publishes their templates, the
+// protected storage holds their profiles.
+class SeededPages : public DashboardPages {
+ protected:
+  SeededPages()
+      : m_templates_env(L"CVUTRAIN_STANDIN_TEMPLATE_DIR", m_templates.path()),
+        m_agent({L"--local-folder", m_templates.path()}) {
+    for (const auto& [name, user] : {std::pair{L"Mail", L"alice@example.com"}, {L"Bank", L"alice"}})
+      train(name, user);
+    m_agent.sync();
+    m_install.new_trace_lines();
+  }
+  void train(const std::wstring& name, const std::wstring& user) {
+    testsupport::scoped_environment_t script(
+        L"CVUTRAIN_STANDIN_SCRIPT", L"ok;name=" + name + L";address=" + name +
+                                        L".example.com;username=" + user + L";password=Pw-" + name);
+    EXPECT_EQ(testsupport::run_pumping(L"\"" + program_file(L"CvRunDll.exe") + L"\" \"" +
+                                       program_file(L"CvUTrain.dll") +
+                                       L"\" dll_function_startmonitor 0x00000000"),
+              0u);
+  }
+
+  pstest::scratch_store m_store;
+  testsupport::scratch_folder_t m_templates;
+  testsupport::scoped_environment_t m_templates_env;
+  agenttest::agent_process_t m_agent;
+};
+
+TEST_F(SeededPages, ALogonDeletedOnTheManageTabIsSavedInThreeSteps) {
+  ASSERT_TRUE(m_agent.ready());
+  auto run = drive(
+      "wait-rows #1006 2 10000\n"
+      "rows #1006\n"
+      "select #1006 alice\n"
+      "box #7\n"
+      "keys #1006 Delete\n"
+      "wait-rows #1006 2\n"
+      "select #1006 alice\n"
+      "box #6\n"
+      "keys #1006 Delete\n"
+      "wait-rows #1006 1\n"
+      "rows #1006\n");
+  EXPECT_EQ(run.exit_code, 0u) << run.output;
+  EXPECT_TRUE(has(run.output, "count=1\nrow 0: alice@example.com")) << run.output;
+  EXPECT_TRUE(has(run.output, "caption=Online IDs")) << run.output;
+  std::vector<std::string> saves;
+  for (const auto& line : m_install.new_trace_lines())
+    for (const char* step : {"Saving changes...", "1. Committed PS.", "2. Updated quick links.",
+                             "3. Notified siblings."})
+      if (line.find(step) != std::string::npos)
+        saves.push_back(step);
+  // Declined first: one save only, its steps in order.
+  EXPECT_EQ(saves, (std::vector<std::string>{"Saving changes...", "1. Committed PS.",
+                                             "2. Updated quick links.", "3. Notified siblings."}));
 }
 
 }  // namespace
