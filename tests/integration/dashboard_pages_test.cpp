@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,6 +56,71 @@ TEST_F(DashboardPages, TheMainPageShowsTheTabTheHostAsksFor) {
   EXPECT_TRUE(has(run.output, "drive: shown pages=2")) << run.output;
   EXPECT_TRUE(has(run.output, "step 1 tab: ok")) << run.output;
   EXPECT_TRUE(has(run.output, "step 2 tab: ok")) << run.output;
+}
+
+// The layout problems of one `controls` dump: a visible control outside the
+// page, a button whose text is wider than the button, siblings that overlap
+// (one holding the other, as a group box does, is no overlap).
+std::vector<std::string> layout_problems(const std::string& output, const std::string& step) {
+  std::vector<std::string> problems;
+  std::istringstream lines(output.substr(output.find(step)));
+  std::string line;
+  std::getline(lines, line);
+  const auto value = [](const std::string& text, const std::string& name) {
+    const auto at = text.find(" " + name + "=");
+    return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + name.size() + 2);
+  };
+  const int page_w = std::atoi(line.c_str() + line.find("page=") + 5);
+  const int page_h = std::atoi(line.c_str() + line.find('x', line.find("page=")) + 1);
+  struct control_t {
+    std::string line;
+    int parent;
+    RECT rect;
+  };
+  std::vector<control_t> controls;
+  std::vector<int> parents;  // by depth: the last control seen at that depth
+  while (std::getline(lines, line) && line.rfind("control depth=", 0) == 0) {
+    const int depth = value(line, "depth");
+    parents.resize(static_cast<std::size_t>(depth));
+    const int parent = depth > 1 ? parents[static_cast<std::size_t>(depth - 2)] : -1;
+    const RECT r{value(line, "x"), value(line, "y"), value(line, "x") + value(line, "w"),
+                 value(line, "y") + value(line, "h")};
+    parents.back() = static_cast<int>(controls.size());
+    controls.push_back({line, parent, r});
+    if (value(line, "visible") == 0)
+      continue;
+    if (r.left < 0 || r.top < 0 || r.right > page_w || r.bottom > page_h)
+      problems.push_back("outside the page: " + line);
+    if (line.find("class=Button") != std::string::npos && value(line, "textw") > r.right - r.left)
+      problems.push_back("text clipped: " + line);
+  }
+  if (controls.size() < 3)
+    problems.push_back("hardly any controls: " + output);
+  for (std::size_t i = 0; i < controls.size(); ++i)
+    for (std::size_t j = i + 1; j < controls.size(); ++j) {
+      const control_t& a = controls[i];
+      const control_t& b = controls[j];
+      RECT both{};
+      if (a.parent != b.parent || value(a.line, "visible") == 0 || value(b.line, "visible") == 0 ||
+          !::IntersectRect(&both, &a.rect, &b.rect) || ::EqualRect(&both, &a.rect) ||
+          ::EqualRect(&both, &b.rect))
+        continue;
+      problems.push_back("overlap: " + a.line + " / " + b.line);
+    }
+  return problems;
+}
+
+// At 144 DPI (dialog units half as large again) every page and tab keeps its
+// controls inside, apart and with room for their texts.
+TEST_F(DashboardPages, AtHighDpiNoControlLeavesItsPageOrHidesItsText) {
+  constexpr wchar_t kDesktop[] = L"Control Panel\\Desktop";
+  testsupport::set_reg_dword(HKEY_CURRENT_USER, kDesktop, L"LogPixels", 144);
+  const auto run = drive("controls\ntab #1013\ncontrols\npage @1\ncontrols\n");
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kDesktop, L"LogPixels");
+  ASSERT_EQ(run.exit_code, 0u) << run.output;
+  EXPECT_TRUE(has(run.output, "dpi=144")) << run.output;
+  for (const char* step : {"step 1 controls", "step 3 controls", "step 5 controls"})
+    EXPECT_EQ(layout_problems(run.output, step), std::vector<std::string>{}) << step;
 }
 
 // A web link built by the DLL: the notification window of the console's main
