@@ -1,6 +1,6 @@
-#include "tracing/trace.h"
 #include "ui/pages/main_page.h"
 #include "ui/pages/manage_tab.h"
+#include "ui/pages/strength_tab.h"
 
 namespace ui {
 
@@ -9,9 +9,8 @@ std::unique_ptr<CTabDialogBase> MakeTab(main_tab tab) {
     case main_tab::manage:
       return std::make_unique<CTabManage>();
     case main_tab::strength:
-      break;
+      return std::make_unique<CTabPasswordStrength>();
   }
-  tracecore::trace_format("tab %d not available", static_cast<int>(tab));
   return nullptr;
 }
 
