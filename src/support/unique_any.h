@@ -48,6 +48,8 @@ using unique_handle = unique_any<HANDLE, decltype(&::CloseHandle), ::CloseHandle
 using unique_hkey = unique_any<HKEY, decltype(&::RegCloseKey), ::RegCloseKey>;
 using unique_hmodule = unique_any<HMODULE, decltype(&::FreeLibrary), ::FreeLibrary>;
 using unique_local = unique_any<HLOCAL, decltype(&::LocalFree), ::LocalFree>;
+using unique_hicon = unique_any<HICON, decltype(&::DestroyIcon), ::DestroyIcon>;
+using unique_hmenu = unique_any<HMENU, decltype(&::DestroyMenu), ::DestroyMenu>;
 
 // File handles use INVALID_HANDLE_VALUE, which is not a constant expression.
 class unique_file {

@@ -26,8 +26,8 @@
 
 namespace ui {
 
-using unique_hicon = support::unique_any<HICON, decltype(&::DestroyIcon), ::DestroyIcon>;
-using unique_hmenu = support::unique_any<HMENU, decltype(&::DestroyMenu), ::DestroyMenu>;
+using support::unique_hicon;
+using support::unique_hmenu;
 
 class CListItemData;
 

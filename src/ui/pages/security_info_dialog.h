@@ -17,7 +17,7 @@
 
 namespace ui {
 
-using unique_level_icon = support::unique_any<HICON, decltype(&::DestroyIcon), ::DestroyIcon>;
+using unique_level_icon = support::unique_hicon;
 
 // Controls of the details dialog (202).
 inline constexpr int kIdcInfoLogon = 1004;
