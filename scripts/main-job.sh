@@ -96,6 +96,10 @@ sleep 500
 screenshot $(script_word "$win_out\\settings-page.png")
 cancel
 SCRIPT
+# Switching the prefix to the X11 driver restarts its Wine server, which ends the
+# agent: it starts again on the display before the console.
+DISPLAY=$display CV_WINE_X11=1 run "${bin}CVAgent.exe" --log 'C:\cvtrace\agent-x11.log' >/dev/null 2>&1 &
+sleep 3
 DISPLAY=$display CV_WINE_X11=1 run "$host" drive 'Z:'"${script//\//\\}" || true
 for picture in console strength-tab settings-page; do
   if [ -f "$out/$picture.png" ]; then
