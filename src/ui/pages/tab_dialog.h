@@ -9,13 +9,15 @@
 
 #include <windows.h>
 
+#include "agent/notification_window.h"
 #include "support/dialog_base.h"
 #include "ui/property_page.h"
 
 namespace ui {
 
-inline constexpr UINT kMsgReload = WM_USER + 301;
-inline constexpr UINT kMsgPageNotify = WM_USER + 108;
+// The notification window's own messages, as the page passes them on.
+inline constexpr UINT kMsgReload = agent::kMsgSecretRestored;
+using agent::kMsgPageNotify;
 inline constexpr UINT kMsgTabActivate = WM_USER + 2010;
 inline constexpr UINT_PTR kLeaveRequestId = 101;
 inline constexpr UINT kLeaveRequestCode = 2;
