@@ -19,10 +19,6 @@ void trace_not_available(const char* what) {
   tracecore::trace_format("%s: not available", what);
 }
 
-unsigned handle_value(HWND window) {
-  return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(window));
-}
-
 // The thread-pool work item that opens a web link; owns the BSTR.
 DWORD WINAPI open_web_link(void* context) {
   support::unique_bstr url(static_cast<BSTR>(context));
@@ -66,7 +62,7 @@ HWND CNotificationWindow::AddWindow(HWND page, bool create_window) {
       tracecore::trace_lasterror("CreateWindowExW");
   }
   m_pages.push_back(page);
-  tracecore::trace_format("AddWindow = 0x%08X", handle_value(m_hWnd));
+  tracecore::trace_format("AddWindow = 0x%08X", support::handle_value(m_hWnd));
   return m_hWnd;
 }
 
@@ -74,7 +70,7 @@ void CNotificationWindow::SetActiveHostPage(HWND page) {
   tracecore::trace_scope scope("CNotificationWindow::SetActiveHostPage");
   m_hWndActiveHostPage = page;
   tracecore::trace_format("m_hWndActiveHostPage = 0x%X, m_fLazySecretRestored = %d",
-                          handle_value(page), m_fLazySecretRestored ? 1 : 0);
+                          support::handle_value(page), m_fLazySecretRestored ? 1 : 0);
   if (m_fLazySecretRestored) {
     m_fLazySecretRestored = false;
     ::SendMessageW(m_hWnd, kMsgSecretRestored, 0, 0);

@@ -19,7 +19,15 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace support {
+
+// A window handle as the 32-bit number traces print: window handles are 32-bit
+// values in 64-bit processes too, so nothing is lost.
+inline unsigned handle_value(HWND window) {
+  return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(window));
+}
 
 class CWindowBase {
  public:

@@ -47,8 +47,37 @@ std::vector<HWND> children(HWND parent) {
   return result;
 }
 
-void throw_last_error(const char* what) {
-  throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), what);
+// Arming and disarming are the same for boxes and menus: a CBT hook on this
+// thread, the answer in its thread slot, and the timer on the window it took.
+template <typename Answer>
+HHOOK arm(Answer*& slot, Answer* answer, HOOKPROC procedure) {
+  const HHOOK hook = ::SetWindowsHookExW(WH_CBT, procedure, nullptr, ::GetCurrentThreadId());
+  if (hook == nullptr)
+    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
+                            "SetWindowsHookEx(WH_CBT)");
+  slot = answer;
+  return hook;
+}
+
+template <typename Answer>
+void disarm(Answer*& slot, Answer* answer, HHOOK hook, HWND taken, UINT_PTR timer, bool done) {
+  if (taken != nullptr && !done && ::IsWindow(taken))
+    ::KillTimer(taken, timer);
+  if (hook != nullptr)
+    ::UnhookWindowsHookEx(hook);
+  if (slot == answer)
+    slot = nullptr;
+}
+
+// The answer a timer tick is for; null (and the timer killed) when the tick is
+// a stale one of a window the answer no longer waits on.
+template <typename Answer>
+Answer* ticking(Answer* answer, HWND Answer::*taken, HWND window, UINT_PTR timer) {
+  if (answer == nullptr || answer->*taken != window || answer->done()) {
+    ::KillTimer(window, timer);
+    return nullptr;
+  }
+  return answer;
 }
 
 }  // namespace
@@ -69,19 +98,11 @@ std::wstring without_mnemonics(const std::wstring& text) {
 
 CBoxAnswer::CBoxAnswer(box_reply_t reply, done_t on_done)
     : m_reply(std::move(reply)), m_on_done(std::move(on_done)) {
-  m_hook = ::SetWindowsHookExW(WH_CBT, hook_procedure, nullptr, ::GetCurrentThreadId());
-  if (m_hook == nullptr)
-    throw_last_error("SetWindowsHookEx(WH_CBT)");
-  t_box = this;
+  m_hook = arm(t_box, this, hook_procedure);
 }
 
 CBoxAnswer::~CBoxAnswer() {
-  if (m_box != nullptr && !m_done && ::IsWindow(m_box))
-    ::KillTimer(m_box, kBoxTimer);
-  if (m_hook != nullptr)
-    ::UnhookWindowsHookEx(m_hook);
-  if (t_box == this)
-    t_box = nullptr;
+  disarm(t_box, this, m_hook, m_box, kBoxTimer, m_done);
 }
 
 LRESULT CALLBACK CBoxAnswer::hook_procedure(int code, WPARAM wparam, LPARAM lparam) {
@@ -112,11 +133,9 @@ void CBoxAnswer::take(HWND box) {
 }
 
 void CALLBACK CBoxAnswer::timer_procedure(HWND window, UINT, UINT_PTR id, DWORD) {
-  CBoxAnswer* self = t_box;
-  if (self == nullptr || self->m_box != window || self->m_done) {
-    ::KillTimer(window, id);
+  CBoxAnswer* self = ticking(t_box, &CBoxAnswer::m_box, window, id);
+  if (self == nullptr)
     return;
-  }
   // Nothing may leave a timer procedure: a failure gives the box up.
   try {
     self->tick(window);
@@ -201,19 +220,11 @@ void CBoxAnswer::finish(HWND box, HWND button) {
 
 CMenuAnswer::CMenuAnswer(UINT command, DWORD timeout_ms, done_t on_done)
     : m_command(command), m_timeout_ms(timeout_ms), m_on_done(std::move(on_done)) {
-  m_hook = ::SetWindowsHookExW(WH_CBT, hook_procedure, nullptr, ::GetCurrentThreadId());
-  if (m_hook == nullptr)
-    throw_last_error("SetWindowsHookEx(WH_CBT)");
-  t_menu = this;
+  m_hook = arm(t_menu, this, hook_procedure);
 }
 
 CMenuAnswer::~CMenuAnswer() {
-  if (m_menu_window != nullptr && !m_done && ::IsWindow(m_menu_window))
-    ::KillTimer(m_menu_window, kMenuTimer);
-  if (m_hook != nullptr)
-    ::UnhookWindowsHookEx(m_hook);
-  if (t_menu == this)
-    t_menu = nullptr;
+  disarm(t_menu, this, m_hook, m_menu_window, kMenuTimer, m_done);
 }
 
 LRESULT CALLBACK CMenuAnswer::hook_procedure(int code, WPARAM wparam, LPARAM lparam) {
@@ -231,11 +242,9 @@ LRESULT CALLBACK CMenuAnswer::hook_procedure(int code, WPARAM wparam, LPARAM lpa
 }
 
 void CALLBACK CMenuAnswer::timer_procedure(HWND window, UINT, UINT_PTR id, DWORD) {
-  CMenuAnswer* self = t_menu;
-  if (self == nullptr || self->m_menu_window != window || self->m_done) {
-    ::KillTimer(window, id);
+  CMenuAnswer* self = ticking(t_menu, &CMenuAnswer::m_menu_window, window, id);
+  if (self == nullptr)
     return;
-  }
   try {
     self->tick(window);
   } catch (...) {

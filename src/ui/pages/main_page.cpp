@@ -7,13 +7,6 @@
 #include "ui/html_help.h"
 
 namespace ui {
-namespace {
-
-unsigned handle_value(HWND window) {
-  return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(window));
-}
-
-}  // namespace
 
 LRESULT CMainPage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
   tracecore::trace_scope scope("CMainPage::OnInitDialog");
@@ -177,7 +170,7 @@ void CMainPage::SwitchTo(main_tab which) {
   m_otherButton.SetPressed(false);
   m_current = which;
   m_hWndCurrent = slot->m_hWnd;
-  tracecore::trace_format("current tab = 0x%08X", handle_value(m_hWndCurrent));
+  tracecore::trace_format("current tab = 0x%08X", support::handle_value(m_hWndCurrent));
 }
 
 void CMainPage::SendToTabs(UINT message, WPARAM wparam, LPARAM lparam) {

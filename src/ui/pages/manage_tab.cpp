@@ -135,7 +135,7 @@ int icon_size(HWND window) {
 
 // --- Construction and the row list --------------------------------------------------------
 
-CTabManage::CTabManage(HINSTANCE resources, HKEY root) : m_resources(resources), m_root(root) {}
+CTabManage::CTabManage(HINSTANCE resources, HKEY root) : CTabDialogImpl(resources), m_root(root) {}
 
 CTabManage::~CTabManage() {
   // A tab destroyed before its window still saves its categories.
@@ -182,7 +182,8 @@ CListItemData* CTabManage::Row(int index) const {
 
 std::wstring CTabManage::Text(UINT id) const {
   wchar_t text[512] = {};
-  const int length = m_resources ? ::LoadStringW(m_resources, id, text, 512) : 0;
+  const HINSTANCE resources = Resources();
+  const int length = resources ? ::LoadStringW(resources, id, text, 512) : 0;
   return std::wstring(text, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
@@ -432,7 +433,7 @@ void CTabManage::FillLogonList() {
     const DWORD handle = paths.empty() ? 0 : StorageHandle();
     if (handle != 0) {
       const serialization::secure_wstring data = pstore::protected_storage().query(handle, m_hWnd);
-      m_list.resources = m_resources;
+      m_list.resources = Resources();
       m_list.storage = handle;
       std::optional<std::vector<std::wstring>> members;
       if (!m_category.empty()) {
@@ -634,7 +635,7 @@ void CTabManage::DoCategoryCommand(UINT command) {
   const std::wstring old_name = m_categories.names[index];
   if (command == kCmdRenameCategory) {
     CRenameCategory dialog(m_categories.names, old_name);
-    if (dialog.DoModal(m_resources, m_hWnd) != IDOK)
+    if (dialog.DoModal(Resources(), m_hWnd) != IDOK)
       return;
     const auto taken = m_categories.find(dialog.Name());
     if (dialog.Name().empty() || (taken && *taken != index)) {
@@ -662,7 +663,7 @@ void CTabManage::DoCategoryCommand(UINT command) {
 
 LRESULT CTabManage::OnAddCategory(WORD, WORD, HWND, BOOL&) {
   CAddCategory dialog(m_categories.names);
-  if (dialog.DoModal(m_resources, m_hWnd) != IDOK)
+  if (dialog.DoModal(Resources(), m_hWnd) != IDOK)
     return 0;
   if (!m_categories.add(dialog.Name())) {
     tracecore::trace_format("category '%ls' refused", dialog.Name().c_str());
@@ -704,7 +705,8 @@ LRESULT CTabManage::OnCategoryChanged(int, NMHDR* header, BOOL&) {
 }
 
 void CTabManage::ShowCategoryMenu(POINT screen) {
-  HMENU menu = m_resources ? ::LoadMenuW(m_resources, MAKEINTRESOURCEW(kIdrCategoryMenu)) : nullptr;
+  const HINSTANCE resources = Resources();
+  HMENU menu = resources ? ::LoadMenuW(resources, MAKEINTRESOURCEW(kIdrCategoryMenu)) : nullptr;
   if (menu == nullptr) {
     tracecore::trace_lasterror("LoadMenu 103");
     return;

@@ -73,7 +73,7 @@ class CTabManage : public CTabDialogImpl<CTabManage>,
 
   // `resources`: the module of dialogs 101, 204, 205, menus 103 and 105 and
   // the texts; `root`: the hive the categories and the rating are read from.
-  explicit CTabManage(HINSTANCE resources = resource_module(), HKEY root = HKEY_CURRENT_USER);
+  explicit CTabManage(HINSTANCE resources = nullptr, HKEY root = HKEY_CURRENT_USER);
   ~CTabManage() override;
 
   BEGIN_MSG_MAP(CTabManage)
@@ -187,7 +187,6 @@ class CTabManage : public CTabDialogImpl<CTabManage>,
   void SaveAndNotify(const std::wstring& path, bool logon_deleted);
   void SaveCategories();
 
-  HINSTANCE m_resources;
   HKEY m_root;
   support::com_ptr<IDashBoardStorage> m_storage;
   CRowList m_list{*this};

@@ -120,18 +120,10 @@ CTabPasswordStrength::row_record_t::~row_record_t() {
 }
 
 CTabPasswordStrength::CTabPasswordStrength(HINSTANCE resources, HINSTANCE images)
-    : m_resources(resources), m_images(images != nullptr ? images : support::code_module()) {}
+    : CTabDialogImpl(resources), m_images(images != nullptr ? images : support::code_module()) {}
 
 CTabPasswordStrength::~CTabPasswordStrength() {
   DestroyWindow();
-}
-
-HWND CTabPasswordStrength::Create(HWND parent) {
-  return CreateFrom(Resources(), IDD, parent);
-}
-
-HINSTANCE CTabPasswordStrength::Resources() const {
-  return m_resources != nullptr ? m_resources : resource_module();
 }
 
 std::wstring CTabPasswordStrength::Text(UINT id) const {

@@ -58,8 +58,6 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
   explicit CTabPasswordStrength(HINSTANCE resources = nullptr, HINSTANCE images = nullptr);
   ~CTabPasswordStrength() override;
 
-  // The tab as a child dialog of `parent` from this tab's resources.
-  HWND Create(HWND parent);
   // Refills the list and the status; the state shown afterwards.
   strength_display Fill();
   // The row's action: the details of an account row; nothing for a logon's
@@ -102,7 +100,6 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
   LRESULT OnCustomDraw(int, NMHDR* header, BOOL&);
   LRESULT OnDetails(WORD, WORD, HWND, BOOL&);
 
-  HINSTANCE Resources() const;
   std::wstring Text(UINT id) const;
   void SetUpList();
   void Clear();
@@ -112,7 +109,6 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
   void ShowState(strength_display state);
   int Dpi() const;
 
-  HINSTANCE m_resources;
   HINSTANCE m_images;
   HWND m_list = nullptr;
   unique_himagelist m_logonImages;

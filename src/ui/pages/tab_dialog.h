@@ -24,22 +24,34 @@ inline constexpr UINT kLeaveRequestCode = 2;
 
 class CTabDialogBase : public support::CDialogBase {
  public:
+  // `resources`: the module of the tab's dialogs, menus and texts; null for the
+  // language library.
+  explicit CTabDialogBase(HINSTANCE resources) noexcept : m_resources(resources) {}
   // Set before the tab is created: where the tab's requests go.
   void SetNotificationWindow(HWND window) noexcept { m_hWndNotify = window; }
   // The tab as a child dialog of the page; null on failure.
-  HWND CreateTab(HWND page) { return CreateFrom(resource_module(), DialogId(), page); }
+  HWND CreateTab(HWND page) { return CreateFrom(Resources(), DialogId(), page); }
 
  protected:
+  HINSTANCE Resources() const noexcept {
+    return m_resources != nullptr ? m_resources : resource_module();
+  }
   virtual UINT DialogId() const = 0;
   // The notification window, else the page's root window.
   HWND NotificationWindow() const {
     return m_hWndNotify != nullptr ? m_hWndNotify : ::GetAncestor(m_hWnd, GA_ROOT);
   }
   HWND m_hWndNotify = nullptr;
+
+ private:
+  HINSTANCE m_resources;
 };
 
 template <typename T>
 class CTabDialogImpl : public CTabDialogBase {
+ public:
+  using CTabDialogBase::CTabDialogBase;
+
  protected:
   UINT DialogId() const override { return T::IDD; }
 };

@@ -179,7 +179,7 @@ class ManageTab : public ::testing::Test {
     m_tab.reset();  // its window goes first: the categories are saved
     m_tab = std::make_unique<CTabManage>(m_resources, m_root);
     m_tab->SetNotificationWindow(m_notify);
-    ASSERT_NE(m_tab->CreateFrom(m_resources, CTabManage::IDD, m_host), nullptr);
+    ASSERT_NE(m_tab->CreateTab(m_host), nullptr);
     pump();
     testsupport::new_trace_lines();
   }

@@ -130,7 +130,7 @@ class StrengthTab : public ::testing::Test {
   HWND create_tab() {
     m_tab = std::make_unique<CTabPasswordStrength>(m_resources, m_images);
     m_tab->SetNotificationWindow(m_notify);
-    const HWND tab = m_tab->Create(m_parent);
+    const HWND tab = m_tab->CreateTab(m_parent);
     EXPECT_NE(tab, nullptr);
     m_list = ::GetDlgItem(tab, kIdcStrengthList);
     return tab;
