@@ -59,7 +59,13 @@ void add_page(ICVHCPageSite* site,
   const std::wstring title = CBranding::LoadBrandedString(titleId);
   CVHC_PAGE_DESCRIPTOR descriptor{};
   descriptor.cbSize = sizeof(descriptor);
-  descriptor.hPage = ::CreatePropertySheetPageW(&page->SheetPage());
+  const PROPSHEETPAGEW& sheetPage = page->SheetPage();
+  if (sheetPage.pResource == nullptr) {
+    // No dialog to show (the language library is missing): traced, not added.
+    delete page;
+    return;
+  }
+  descriptor.hPage = ::CreatePropertySheetPageW(&sheetPage);
   if (descriptor.hPage == nullptr) {
     tracecore::trace_lasterror("CreatePropertySheetPageW");
     delete page;

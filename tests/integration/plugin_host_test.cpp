@@ -299,6 +299,19 @@ TEST_F(PluginHost, PagesDependOnTheHostKind) {
   EXPECT_TRUE(host_says(L"--no-kind pages", "pages: hr=0x80004005"));
 }
 
+// A copy of the plug-in without its language library beside it: the pages it
+// could not draw are traced and not handed to the host.
+TEST_F(PluginHost, NoPagesWithoutTheLanguageLibrary) {
+  const std::wstring lone = m_folder + L"CVOnlineIDs.dll";
+  ASSERT_TRUE(::CopyFileW(m_dll.c_str(), lone.c_str(), FALSE));
+  ASSERT_EQ(testsupport::run_program(L"regsvr32.exe /s \"" + lone + L"\"").exit_code, 0u);
+  EXPECT_TRUE(host_says(L"pages", "pages: hr=0x00000000 count=0"));
+  const auto lines = new_trace_lines();
+  EXPECT_TRUE(any_has(lines, "no dialog 200 in the resource module"));
+  EXPECT_TRUE(any_has(lines, "no dialog 203 in the resource module"));
+  EXPECT_EQ(testsupport::regsvr32(L"", L"CVOnlineIDs.dll").exit_code, 0u);
+}
+
 TEST_F(PluginHost, MissingPolicyLibraryWrongTypesAndReadOnlyCleanupList) {
   // The suite's binary folder without the platform library: no policy, traced.
   set_reg_string(HKEY_LOCAL_MACHINE, std::wstring(kCorvantis) + L"\\Applications\\KVX", L"BinDir",
