@@ -171,7 +171,9 @@ void CBoxAnswer::tick(HWND box) {
   // The text goes in first: a box may enable its button only once it has one.
   if (edit != nullptr && ::IsWindowEnabled(edit) && window_text(edit) != m_reply.edit_text)
     ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(m_reply.edit_text.c_str()));
-  const bool ready = button != nullptr && ::IsWindowEnabled(button) &&
+  // Answered once shown: before that its controls count as hidden, and a user
+  // could not have seen it either.
+  const bool ready = ::IsWindowVisible(box) && button != nullptr && ::IsWindowEnabled(button) &&
                      (!m_reply.set_edit || (edit != nullptr && ::IsWindowEnabled(edit)));
   if (ready) {
     m_seen.answered = true;
@@ -181,7 +183,9 @@ void CBoxAnswer::tick(HWND box) {
   }
   if (static_cast<LONG>(::GetTickCount() - m_deadline) < 0)
     return;  // try again on the next tick
-  if (button == nullptr)
+  if (!::IsWindowVisible(box))
+    m_seen.failure = "the box was never shown";
+  else if (button == nullptr)
     m_seen.failure = "the box has no such button";
   else if (!::IsWindowEnabled(button))
     m_seen.failure = "the button is disabled";

@@ -518,9 +518,11 @@ std::string CDriveRunner::list_action(const step_t& step) {
   const HWND list = find_control(step.targets[0], true);
   const int item = find_item(list, step.targets[1]);
   select_item(m_sheet, list, item);
-  if (step.verb == step_verb::dblclick)
+  if (step.verb == step_verb::dblclick) {
+    // A list view follows its double-click notice with the item's activation.
     notify_click(list, NM_DBLCLK, item);
-  else if (step.verb == step_verb::rclick)
+    notify_click(list, LVN_ITEMACTIVATE, item);
+  } else if (step.verb == step_verb::rclick)
     notify_click(list, NM_RCLICK, item);
   settle(m_sheet);
   return "item=" + std::to_string(item) + " text=" + utf8(item_text(list, item, 0));

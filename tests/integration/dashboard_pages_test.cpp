@@ -207,4 +207,33 @@ TEST_F(SeededPages, ALogonDeletedOnTheManageTabIsSavedInThreeSteps) {
                                              "2. Updated quick links.", "3. Notified siblings."}));
 }
 
+// The strength tab rates the seeded passwords; an account's details (by
+// double-click or the Details button) show the password as one asterisk per
+// character, never its text, and the advice only for a weak one.
+TEST_F(SeededPages, TheStrengthTabRatesAndDetailsHideThePassword) {
+  ASSERT_TRUE(m_agent.ready());
+  const auto run = drive(
+      "tab #1013\n"
+      "wait-rows #1000 2 10000\n"
+      "rows #1000\n"
+      "box #1\n"
+      "dblclick #1000 \"Mail (alice@example.com)\"\n"
+      "box #1\n"
+      "select #1000 \"Bank (alice)\"\n"
+      "click #1021\n");
+  ASSERT_EQ(run.exit_code, 0u) << run.output;
+  EXPECT_TRUE(has(run.output,
+                  "row 0: Bank (alice) | Strong | Strong | Strong | Strong | Strong\n"
+                  "row 1: Mail (alice@example.com) | Strong |"))
+      << run.output;
+  EXPECT_TRUE(has(run.output,
+                  "box: step 4 pressed=1 caption=Password details text=Logon: Mail "
+                  "User name alice@example.com Password: ******* Length:"))
+      << run.output;
+  EXPECT_TRUE(has(run.output, "box: step 6 pressed=1 caption=Password details text=Logon: Bank"))
+      << run.output;
+  EXPECT_FALSE(has(run.output, "Pw-")) << run.output;
+  EXPECT_FALSE(has(run.output, "weak")) << run.output;
+}
+
 }  // namespace
