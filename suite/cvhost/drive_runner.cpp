@@ -331,7 +331,32 @@ std::string box_line(int line, const standin::box_seen_t& seen) {
 
 CDriveRunner::CDriveRunner(std::vector<drive::step_t> steps) : m_steps(std::move(steps)) {}
 
-CDriveRunner::~CDriveRunner() = default;
+// The subclass of a window whose notifications of one code the script answers.
+constexpr UINT_PTR kNotifyAnswerSubclass = 0x5B0C;
+
+LRESULT CALLBACK answer_notify_procedure(HWND window,
+                                         UINT message,
+                                         WPARAM wparam,
+                                         LPARAM lparam,
+                                         UINT_PTR id,
+                                         DWORD_PTR data) {
+  const auto* answers = reinterpret_cast<std::vector<std::pair<UINT, LRESULT>>*>(data);
+  if (message == WM_NOTIFY && lparam != 0) {
+    const UINT code = reinterpret_cast<const NMHDR*>(lparam)->code;
+    for (const auto& [answered, answer] : *answers)
+      if (answered == code)
+        return answer;
+  }
+  if (message == WM_NCDESTROY)
+    ::RemoveWindowSubclass(window, answer_notify_procedure, id);
+  return ::DefSubclassProc(window, message, wparam, lparam);
+}
+
+CDriveRunner::~CDriveRunner() {
+  for (const auto& answer : m_notify_answers)
+    if (::IsWindow(answer->window))
+      ::RemoveWindowSubclass(answer->window, answer_notify_procedure, kNotifyAnswerSubclass);
+}
 
 HWND CDriveRunner::page() const {
   const HWND current = PropSheet_GetCurrentPageHwnd(m_sheet);
@@ -419,6 +444,8 @@ bool CDriveRunner::run(HWND sheet) {
 }
 
 void CDriveRunner::check_answers() {
+  if (!m_picture_failure.empty())
+    fail(std::exchange(m_picture_failure, {}));
   if (m_box && m_box->done() && !m_box->seen().answered)
     fail("the box answer of step " + std::to_string(m_box_line) +
          " failed: " + m_box->seen().failure);
@@ -465,6 +492,12 @@ std::string CDriveRunner::run_step(const step_t& step) {
       return describe(focused_or_fail());
     case step_verb::screenshot:
       return screenshot(step);
+    case step_verb::screenshot_box:
+      m_box_picture = wide(step.text);
+      m_box_picture_line = step.line;
+      return "armed";
+    case step_verb::answer_notify:
+      return answer_notify(step);
     case step_verb::sleep:
       pump_until(m_sheet, step.number, [] { return false; });
       return {};
@@ -528,6 +561,30 @@ std::string CDriveRunner::list_action(const step_t& step) {
   return "item=" + std::to_string(item) + " text=" + utf8(item_text(list, item, 0));
 }
 
+BOOL CALLBACK find_menu_window(HWND window, LPARAM found) {
+  wchar_t name[16] = {};
+  ::GetClassNameW(window, name, 16);
+  if (::CompareStringOrdinal(name, -1, L"#32768", -1, FALSE) != CSTR_EQUAL)
+    return TRUE;
+  *reinterpret_cast<bool*>(found) = true;
+  return FALSE;
+}
+
+// While keys are pressed: a menu loop of the thread without a pop-up menu (the
+// window menu's keyboard mode, which the key-up of F10 starts, also after
+// Shift+F10 under Wine) is ended, as the user would with Escape. Pop-up menus
+// are left to the menu answer.
+void CALLBACK end_key_menu(HWND, UINT, UINT_PTR, DWORD) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!::GetGUIThreadInfo(::GetCurrentThreadId(), &info) || (info.flags & GUI_INMENUMODE) == 0)
+    return;
+  bool popup = false;
+  ::EnumThreadWindows(::GetCurrentThreadId(), find_menu_window, reinterpret_cast<LPARAM>(&popup));
+  if (!popup)
+    ::EndMenu();
+}
+
 std::string CDriveRunner::keys(const step_t& step) {
   if (step.targets[0].kind != kind_t::focus) {
     const HWND control = find_control(step.targets[0], false);
@@ -535,6 +592,8 @@ std::string CDriveRunner::keys(const step_t& step) {
     settle(m_sheet);
   }
   focused_or_fail();
+  const UINT_PTR menu_timer = ::SetTimer(nullptr, 0, 100, end_key_menu);
+  const support::scope_exit stop_timer([menu_timer] { ::KillTimer(nullptr, menu_timer); });
   for (const drive::key_t& key : step.keys) {
     if (key.is_text) {
       for (const wchar_t c : wide(key.text)) {
@@ -609,9 +668,11 @@ std::string CDriveRunner::arm_box(const step_t& step) {
   const int line = step.line;
   m_box.reset();
   m_box_line = line;
-  m_box = std::make_unique<standin::CBoxAnswer>(
-      std::move(reply),
-      [line](const standin::box_seen_t& seen) { print_result(box_line(line, seen)); });
+  m_box = std::make_unique<standin::CBoxAnswer>(std::move(reply),
+                                                [this, line](const standin::box_seen_t& seen) {
+                                                  picture_box(seen.window);
+                                                  print_result(box_line(line, seen));
+                                                });
   return "armed";
 }
 
@@ -714,6 +775,45 @@ std::string CDriveRunner::focus_order() {
 std::string CDriveRunner::screenshot(const step_t& step) {
   const SIZE size = save_screenshot(m_sheet, wide(step.text));
   return "width=" + std::to_string(size.cx) + " height=" + std::to_string(size.cy);
+}
+
+void CDriveRunner::picture_box(HWND box) {
+  if (m_box_picture.empty() || box == nullptr)
+    return;
+  const std::wstring path = std::exchange(m_box_picture, {});
+  const std::string head = "screenshot-box: step " + std::to_string(m_box_picture_line);
+  try {
+    const SIZE size = save_screenshot(box, path);
+    print_result(head + " width=" + std::to_string(size.cx) + " height=" + std::to_string(size.cy));
+  } catch (const host_error& error) {
+    m_picture_failure = head + " failed: " + error.message();
+  }
+}
+
+std::string CDriveRunner::answer_notify(const step_t& step) {
+  // The dialog that holds the control: its parent gets the control's notices.
+  const HWND control = find_control(step.targets[0], false);
+  const HWND window = ::GetParent(control);
+  const UINT code = step.number;
+  auto answers = std::make_unique<notify_answer_t>(notify_answer_t{window, {}});
+  notify_answer_t* kept = nullptr;
+  for (const auto& answer : m_notify_answers)
+    if (answer->window == window)
+      kept = answer.get();
+  if (kept == nullptr) {
+    if (!::SetWindowSubclass(window, answer_notify_procedure, kNotifyAnswerSubclass,
+                             reinterpret_cast<DWORD_PTR>(&answers->answers)))
+      fail("cannot take over the notices of the window");
+    kept = answers.get();
+    m_notify_answers.push_back(std::move(answers));
+  }
+  auto& list = kept->answers;
+  list.erase(
+      std::remove_if(list.begin(), list.end(), [code](const auto& a) { return a.first == code; }),
+      list.end());
+  list.emplace_back(code, static_cast<LRESULT>(step.answer));
+  return "window=" + describe(window) + " code=" + std::to_string(code) +
+         " result=" + std::to_string(step.answer);
 }
 
 }  // namespace cvhost

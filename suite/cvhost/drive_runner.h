@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "portable/drive_script.h"
@@ -41,6 +42,9 @@ class CDriveRunner {
   std::string controls();
   std::string focus_order();
   std::string screenshot(const drive::step_t& step);
+  std::string answer_notify(const drive::step_t& step);
+  // The picture of the next box, taken in the box's loop before it is answered.
+  void picture_box(HWND box);
 
   HWND page() const;
   HWND find_control(const drive::target_t& target, bool lists_only) const;
@@ -54,6 +58,15 @@ class CDriveRunner {
   std::unique_ptr<standin::CMenuAnswer> m_menu;
   int m_menu_line = 0;
   std::vector<std::string> m_after;  // dump lines printed after the step's line
+  std::wstring m_box_picture;        // where the next box's picture goes
+  int m_box_picture_line = 0;
+  std::string m_picture_failure;
+  // Notifications answered in place of the windows that would get them.
+  struct notify_answer_t {
+    HWND window;
+    std::vector<std::pair<UINT, LRESULT>> answers;  // code, answer
+  };
+  std::vector<std::unique_ptr<notify_answer_t>> m_notify_answers;
 };
 
 }  // namespace cvhost

@@ -91,7 +91,11 @@ void CSettingsPage::SetEditing(bool editing) {
 void CSettingsPage::SetModified(bool changed) {
   tracecore::trace_scope scope("CSettingsPage::SetModified");
   tracecore::trace_format("bChanged=%d", changed ? 1 : 0);
-  ::EnableWindow(GetDlgItem(kIdSave), changed ? TRUE : FALSE);
+  const HWND save = GetDlgItem(kIdSave);
+  // A keyboard user who saved with the button keeps a focus on the page.
+  if (!changed && ::GetFocus() == save)
+    ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(kIdChange)), TRUE);
+  ::EnableWindow(save, changed ? TRUE : FALSE);
   NotifySheetChanged(changed);
 }
 

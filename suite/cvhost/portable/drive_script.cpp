@@ -25,6 +25,7 @@ enum class shape_t {
   wait_rows,  // LIST COUNT [MS]
   list,       // LIST
   file,       // FILE
+  notify,     // CONTROL CODE RESULT
 };
 
 struct verb_entry_t {
@@ -57,6 +58,8 @@ constexpr verb_entry_t kVerbs[] = {
     {"focus-order", verb_t::focus_order, shape_t::none, 0},
     {"focus", verb_t::focus, shape_t::none, 0},
     {"screenshot", verb_t::screenshot, shape_t::file, 0},
+    {"screenshot-box", verb_t::screenshot_box, shape_t::file, 0},
+    {"answer-notify", verb_t::answer_notify, shape_t::notify, 0xFFFF},
     {"sleep", verb_t::sleep, shape_t::number, kMaxMs},
 };
 
@@ -297,6 +300,11 @@ step_t read_step(std::vector<token_t> tokens, int line) {
       step.text = in.take("FILE").text;
       if (step.text.empty())
         in.fail("FILE is empty");
+      break;
+    case shape_t::notify:
+      step.targets.push_back(in.target("CONTROL", true, false, false, false));
+      step.number = in.number("CODE", entry->max_number);
+      step.answer = in.number("RESULT", 0xFFFF);
       break;
   }
   in.end();

@@ -40,6 +40,8 @@ enum class verb_t {
   focus_order,
   focus,
   screenshot,
+  screenshot_box,
+  answer_notify,
   sleep,
 };
 
@@ -72,7 +74,8 @@ struct step_t {
   std::string name;               // the verb as written in the script
   std::vector<target_t> targets;  // in the order of the verb's arguments
   std::vector<key_t> keys;        // keys
-  std::uint32_t number = 0;       // menu command, row count, sleep time
+  std::uint32_t number = 0;       // menu command, row count, sleep time, notification code
+  std::uint32_t answer = 0;       // answer-notify: the answer
   std::uint32_t timeout_ms = 0;   // waits
   bool has_text = false;          // box: text to type; wait-text: the text
   std::string text;               // also the screenshot's file name

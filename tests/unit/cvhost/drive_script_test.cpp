@@ -54,6 +54,10 @@ TEST(DriveScript, StepsAndTheirArguments) {
   EXPECT_EQ(steps[5].timeout_ms, drive::kDefaultWaitMs);
   EXPECT_EQ(steps[6].timeout_ms, 250u);
   EXPECT_EQ(steps[7].number, 40006u);
+  const auto answer = parse_script("answer-notify #1006 2 0\n");
+  EXPECT_EQ(answer[0].targets[0].number, 1006u);
+  EXPECT_EQ(answer[0].number, 2u);
+  EXPECT_EQ(answer[0].answer, 0u);
 }
 
 TEST(DriveScript, Chords) {
@@ -116,6 +120,8 @@ TEST(DriveScript, ErrorsNameTheLine) {
       {"ok\n# fine\nrows #1006", 3,
        "nothing can follow the step on line 1, which closes the sheet"},
       {"screenshot \"\"", 1, "FILE is empty"},
+      {"answer-notify #1006 2", 1, "missing RESULT"},
+      {"answer-notify focus 2 0", 1, "CONTROL cannot be the focus"},
   };
   for (const case_t& c : cases) {
     try {
