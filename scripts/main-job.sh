@@ -78,22 +78,44 @@ xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true' EXIT
 sleep 1
 # The console is driven as a user would: a picture of the main page (the logons
-# tab), of the password strength tab and of the settings page. Without pages from
-# the plug-in the console shows a page of its own, and the first picture shows it.
+# tab), of the password strength tab, of the settings page and of each dialog the
+# pages open, taken while it shows (with the typed name in it) and then closed:
+# the details of the first account, a category added ("Travel"), renamed
+# (cancelled) and deleted again, so the demo user keeps no category. Without pages
+# from the plug-in the console shows a page of its own, and the first picture
+# shows it.
 win_out='Z:'"${out//\//\\}"
 # A quoted word of the script language: backslashes and quotes escaped.
 script_word() { local w=${1//\\/\\\\}; printf '"%s"' "${w//\"/\\\"}"; }
-rm -f "$out"/console.png "$out"/strength-tab.png "$out"/settings-page.png
+shot() { script_word "$win_out\\$1.png"; }
+pictures="console strength-tab details-dialog settings-page add-category rename-category delete-category"
+for picture in $pictures; do rm -f "$out/$picture.png"; done
 script="$out/demo-script.txt"
 cat >"$script" <<SCRIPT
 sleep 1500
-screenshot $(script_word "$win_out\\console.png")
+screenshot $(shot console)
 tab #1013
 sleep 1000
-screenshot $(script_word "$win_out\\strength-tab.png")
+screenshot $(shot strength-tab)
+select #1000 @0
+screenshot-box $(shot details-dialog)
+box #1
+click #1021
 page @1
 sleep 500
-screenshot $(script_word "$win_out\\settings-page.png")
+screenshot $(shot settings-page)
+page @0
+tab #1012
+screenshot-box $(shot add-category)
+box #1 Travel
+click #1008
+select #1003 Travel
+screenshot-box $(shot rename-category)
+box #2 "Trips abroad"
+keys #1003 F2
+screenshot-box $(shot delete-category)
+box #6
+keys #1003 Delete
 cancel
 SCRIPT
 # Switching the prefix to the X11 driver restarts its Wine server, which ends the
@@ -101,7 +123,7 @@ SCRIPT
 DISPLAY=$display CV_WINE_X11=1 run "${bin}CVAgent.exe" --log 'C:\cvtrace\agent-x11.log' >/dev/null 2>&1 &
 sleep 3
 DISPLAY=$display CV_WINE_X11=1 run "$host" drive 'Z:'"${script//\//\\}" || true
-for picture in console strength-tab settings-page; do
+for picture in $pictures; do
   if [ -f "$out/$picture.png" ]; then
     echo "screenshot: $out/$picture.png"
   else
