@@ -63,13 +63,6 @@ TEST_F(AgentCache, WithoutTheAgentTheListCannotBeHad) {
   EXPECT_NE(lines[0].find("MMF: CVAgent not running"), std::string::npos) << lines[0];
 }
 
-TEST_F(AgentCache, EmptyFoldersGiveEmptyTables) {
-  agent_process_t agent(agent_arguments());
-  ASSERT_TRUE(agent.ready());
-  EXPECT_TRUE(listed().empty());
-  EXPECT_EQ(notices(), std::vector<std::string>{});
-}
-
 TEST_F(AgentCache, TemplatesOfAllFoldersEachListedOnce) {
   for (const auto& path : {m_own + L"a.cvm", m_own + L"b.cvm", m_alien + L"b.cvm",
                            m_alien + L"C.CVM", m_alien + L"notes.txt"})
