@@ -6,10 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cwchar>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,7 +26,6 @@ namespace {
 
 using filltest::record;
 using serialization::cvprofile_t;
-using serialization::cvprofiles_t;
 using testsupport::program_file;
 using testsupport::scoped_environment_t;
 
@@ -79,15 +76,6 @@ class Training : public ::testing::Test {
     return train().modify_profile(nullptr, mode, m_template, kId, storage, data, request);
   }
 
-  HRESULT failure_of(std::function<void()> call) {
-    try {
-      call();
-    } catch (const support::hresult_error& e) {
-      return e.code();
-    }
-    return S_OK;
-  }
-
   testsupport::scratch_folder_t m_folder;
   std::wstring m_template;
 };
@@ -123,34 +111,11 @@ TEST_F(Training, AScriptAddsAnAccountWithTheNextFreeProfileIndexAndAReferencedPa
   ps.term(h);
 }
 
-// No record back: the user cancelled or changed nothing (S_FALSE); failures
-// are raised with their code.
-TEST_F(Training, AnswersWithoutARecord) {
-  const cvprofile_t account = record(1, L"Work", {{L"E-mail address", "email", L"a@x.example"}});
-  const struct {
-    training_mode mode;
-    const wchar_t* script;
-    HRESULT failure;  // S_OK: no record
-  } cases[] = {
-      {training_mode::add, L"cancel", S_OK},
-      {training_mode::edit, L"cancel", S_OK},
-      {training_mode::edit, L"ok", S_OK},
-      {training_mode::add, L"ok;nosuchfield=1", E_INVALIDARG},
-      {training_mode::add, L"ok;profilename=", E_INVALIDARG},  // the account name is required
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(templates::wide_to_utf8(c.script));
-    scoped_environment_t script(kScript, c.script);
-    std::optional<cvprofile_t> result;
-    EXPECT_EQ(failure_of([&] { result = run(c.mode, account); }), c.failure);
-    EXPECT_FALSE(result);
-  }
-  scoped_environment_t script(kScript, L"ok");
-  EXPECT_EQ(failure_of([&] {
-              train().modify_profile(nullptr, training_mode::add, m_folder.path() + L"none.cvm",
-                                     kId, 0, nullptr, account);
-            }),
-            HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+// The user cancelled (S_FALSE): no record. (What the stand-in refuses is its own
+// affair; failures raised with their code are the loader tests'.)
+TEST_F(Training, ACancelledDialogGivesNoRecord) {
+  scoped_environment_t script(kScript, L"cancel");
+  EXPECT_FALSE(run(training_mode::edit, record(1, L"Work", {})));
 }
 
 // --- The training monitor ------------------------------------------------
@@ -186,7 +151,8 @@ TEST(TrainingCommandLine, ArgumentsAreQuotedAndSeparatedBySpaces) {
 }
 
 // Each run: a store, a template folder and a log of the host of its own, and
-// a window standing in for the notification window.
+// a window standing in for the notification window. What the monitor then does
+// is the stand-in's own affair (the end-to-end tests train through it).
 class TrainingMonitor : public ::testing::Test {
  protected:
   TrainingMonitor()
@@ -202,24 +168,7 @@ class TrainingMonitor : public ::testing::Test {
     const support::unique_handle process =
         agent::start_training(testsupport::program_file(L""), m_window);
     EXPECT_EQ(::GetPriorityClass(process.get()), static_cast<DWORD>(NORMAL_PRIORITY_CLASS));
-    // The broadcast reaches this thread's windows while the monitor runs.
-    return testsupport::wait_pumping(process.get(), [this](const MSG& message) {
-      if (message.hwnd == m_window)
-        m_received.push_back(message.message);
-    });
-  }
-
-  bool received(const wchar_t* name) const {
-    const UINT id = ::RegisterWindowMessageW(name);
-    return std::find(m_received.begin(), m_received.end(), id) != m_received.end();
-  }
-
-  serialization::secure_wstring stored_text() const {
-    const pstore::CProtectedStorage ps(program_file(L"CvoPS.dll"));
-    const pstore::handle_t h = ps.init();
-    auto text = ps.query(h, nullptr);
-    ps.term(h);
-    return text;
+    return testsupport::wait_pumping(process.get());
   }
 
   pstest::scratch_store m_store;
@@ -228,10 +177,9 @@ class TrainingMonitor : public ::testing::Test {
   scoped_environment_t m_folder_env;
   scoped_environment_t m_log_env;
   HWND m_window = nullptr;
-  std::vector<UINT> m_received;
 };
 
-TEST_F(TrainingMonitor, ANewLogonGetsItsTemplateAndItsProfile) {
+TEST_F(TrainingMonitor, TheHostGetsTheCommandLineOfTheNotificationWindow) {
   scoped_environment_t script(kScript,
                               L"ok;name=Contoso Bank;address=bank.contoso.example/login;"
                               L"username=bob;password=pw-42");
@@ -250,42 +198,6 @@ TEST_F(TrainingMonitor, ANewLogonGetsItsTemplateAndItsProfile) {
                 "arg[3]=" + templates::wide_to_utf8(handle),
                 "result=0x00000000",
             }));
-
-  // What the monitor made of the logon is the stand-in's own affair; that it
-  // made something is enough here.
-  EXPECT_EQ(m_templates.files(), std::vector<std::wstring>{L"Contoso Bank.cvm"});
-  EXPECT_FALSE(stored_text().empty());
-
-  // The consoles hear of it, and the one that asked is brought back.
-  EXPECT_TRUE(received(L"WM_CV_PSTORAGE_UPDATED"));
-  EXPECT_TRUE(received(L"WM_CV_FLM_RESTORE"));
-}
-
-// Cancelled or failed, the monitor leaves no template behind (a profile that
-// cannot be saved takes its template with it) and its result is the exit code.
-TEST_F(TrainingMonitor, CancelledOrFailedLeavesNothingBehind) {
-  const struct {
-    const wchar_t* script;
-    const wchar_t* library;  // the stand-in made to fail
-    const wchar_t* entry_point;
-    HRESULT result;
-  } cases[] = {
-      {L"cancel", L"CvUTrain", L"", S_FALSE},
-      {L"ok;name=n;address=a", L"CvUTrain", L"dll_function_startmonitor", E_ACCESSDENIED},
-      {L"ok;name=n;address=a", L"CvoPS", L"CVOPSSave", E_ACCESSDENIED},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(templates::wide_to_utf8(std::wstring(c.script) + L" " + c.entry_point));
-    scoped_environment_t script(kScript, c.script);
-    testsupport::standin_faults_t faults(c.library);
-    if (*c.entry_point)
-      faults.fail(c.entry_point, c.result);
-    m_received.clear();
-    EXPECT_EQ(run_monitor(), static_cast<DWORD>(c.result));
-    EXPECT_TRUE(m_templates.files().empty());
-    EXPECT_TRUE(stored_text().empty());
-    EXPECT_FALSE(received(L"WM_CV_FLM_RESTORE"));
-  }
 }
 
 TEST(TrainingLaunch, AMissingHostIsRaisedWithTheSystemsError) {
