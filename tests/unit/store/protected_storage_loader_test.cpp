@@ -1,5 +1,6 @@
 // The protected-storage loader against real libraries: one that lacks an entry
-// point, the stand-in, and the process library from the component folder.
+// point and the stand-in. (How the process's libraries are found in the
+// component folder, once, is the fill-in loader tests'.)
 #define SECURITY_WIN32
 #include <windows.h>
 
@@ -15,8 +16,6 @@
 #include "store/protected_storage.h"
 #include "support/hresult.h"
 #include "templates/portable/manifest_text.h"
-#include "templates/template_folders.h"
-#include "templates/template_loader.h"
 #include "unit/store/protected_storage_test_support.h"
 
 namespace {
@@ -106,20 +105,7 @@ TEST_F(ProtectedStorageOverStandIn, EveryCallReachesTheStore) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), size), "\x01\x02\x03");
   ::CoTaskMemFree(id);
   ::CoTaskMemFree(bytes);
-
-  // And the profile the agent leaves is read from there.
-  ASSERT_EQ(m_ps.entry_points().CVOPSWriteProfileToSharedStorage(
-                h, &CVOPS_PROFILE_GUID, L"template-9", 2, reinterpret_cast<const BYTE*>("ok")),
-            S_OK);
-  const pstore::shared_profile_t shared = m_ps.read_shared_profile(h);
-  EXPECT_EQ(shared.template_id, L"template-9");
-  EXPECT_EQ(std::string(shared.image.begin(), shared.image.end()), "ok");
-  try {
-    m_ps.read_shared_profile(h);
-    ADD_FAILURE() << "read twice";
-  } catch (const support::hresult_error& e) {
-    EXPECT_EQ(e.code(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-  }
+  // (The profile the agent leaves is read back by the dashboard storage tests.)
   m_ps.term(h);
   m_ps.term(h);  // a second time: E_HANDLE, swallowed
 }
@@ -163,29 +149,6 @@ TEST_F(ProtectedStorageOverStandIn, ReferenceValuesResolveThroughTheSession) {
   EXPECT_EQ(serialization::ResolveValue(L"550-08-60 pw 7", resolver).view(), L"s3cret!");
   EXPECT_THROW(serialization::ResolveValue(L"550-08-60 unknown", resolver), support::hresult_error);
   m_ps.term(h);
-}
-
-// The process's library comes from the component folder ("BinDir" of
-// Applications\KVX); a library missing there is looked for again on the next
-// use, and a loaded one is kept.
-TEST(ProtectedStorageLoader, TheProcessLibraryComesFromTheComponentFolder) {
-  const std::wstring folder = testsupport::program_file(L"pstore-components\\");
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  const testsupport::scoped_component_folder_t component_folder(folder);
-  const std::wstring copy = folder + L"CvoPS.dll";
-  ASSERT_EQ(templates::component_path(L"CvoPS.dll"), copy);
-  ::DeleteFileW(copy.c_str());
-  try {
-    pstore::protected_storage();
-    ADD_FAILURE() << "loaded without the file";
-  } catch (const errors::fileload_lasterror& e) {
-    EXPECT_NE(std::string(e.what()).find(templates::wide_to_utf8(copy)), std::string::npos);
-  }
-  ASSERT_TRUE(::CopyFileW(testsupport::program_file(L"CvoPS.dll").c_str(), copy.c_str(), FALSE));
-  const CProtectedStorage& loaded = pstore::protected_storage();
-  EXPECT_EQ(loaded.path(), copy);
-  EXPECT_EQ(&pstore::protected_storage(), &loaded);
-  EXPECT_EQ(loaded.module(), ::GetModuleHandleW(copy.c_str()));
 }
 
 }  // namespace

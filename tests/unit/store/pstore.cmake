@@ -20,5 +20,5 @@ cv_test(NAME protected_storage_tests WINDOWS_ONLY
         SOURCES "${pstore_dir}/protected_storage_loader_test.cpp"
                 "${pstore_dir}/protected_storage_wipe_test.cpp"
         LIBS store templates ole32 secur32
-        LOCKS cvops hklm)
+        LOCKS cvops)
 add_dependencies(protected_storage_tests pstore_test_binaries)
