@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +16,6 @@
 #include "icons/icon_cache.h"
 #include "store/dashboard_storage.h"
 #include "support/http_test_server.h"
-#include "support/registry.h"
 #include "tests/support/traced_test_main.h"
 #include "tests/support/win_test_helpers.h"
 #include "tests/unit/store/protected_storage_test_support.h"
@@ -291,43 +289,6 @@ TEST_F(NotificationWindow, AStartedTrainingBringsTheConsoleBack) {
   ::PostMessageW(m_hwnd, RegisteredMessages().flm_restore, 0, 0);
   pump(100);
   EXPECT_FALSE(::IsIconic(m_main));
-}
-
-// A web link is opened on the thread pool by the shell: the browser stand-in,
-// registered as the machine's http command (Wine does not read the user's
-// classes), logs the address it was started with.
-TEST_F(NotificationWindow, AWebLinkReachesTheBrowser) {
-  const testsupport::scratch_folder_t folder;
-  const std::wstring log = folder.path() + L"browser.log";
-  const std::wstring command = L"Software\\Classes\\http\\shell\\open\\command";
-  std::optional<std::wstring> old_command;
-  if (const auto key = support::try_open_key(HKEY_LOCAL_MACHINE, command.c_str(), KEY_READ))
-    old_command = support::try_get_string(key->get(), nullptr);
-  testsupport::set_reg_string(HKEY_LOCAL_MACHINE, command, nullptr,
-                              L"\"" + testsupport::program_file(L"CVBrowser.exe") + L"\" \"%1\"");
-  testsupport::set_reg_string(HKEY_CURRENT_USER, L"Software\\CorvantisStandIns\\browser", L"Log",
-                              log);
-  notification_services_t services;
-  services.build_web_link = [](std::uint32_t kind) {
-    return kind == 7 ? std::wstring(L"http://links.example/kind-7") : std::wstring();
-  };
-  SetNotificationServices(services);
-  ::SendMessageW(m_hwnd, kMsgOpenWebLink, 3, 0);  // no link for this kind
-  ::SendMessageW(m_hwnd, kMsgOpenWebLink, 7, 0);
-  std::string text;
-  for (int i = 0; i < 600 && text.find("kind-7") == std::string::npos; ++i, pump(50))
-    text = testsupport::read_file(log);
-  const std::wstring browser = testsupport::program_file(L"CVBrowser.exe");
-  EXPECT_NE(text.find("cmdline=\"" + std::string(browser.begin(), browser.end()) +
-                      "\" \"http://links.example/kind-7\""),
-            std::string::npos)
-      << text;
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
-  ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\CorvantisStandIns\\browser");
-  if (old_command)
-    testsupport::set_reg_string(HKEY_LOCAL_MACHINE, command, nullptr, *old_command);
-  else
-    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, command.c_str(), nullptr);
 }
 
 TEST_F(NotificationWindow, IconsThroughTheWindow) {
