@@ -5,9 +5,6 @@
 #include <array>
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 
@@ -16,8 +13,7 @@
 #include "strength/portable/account_scan.h"
 #include "strength/portable/rating_rules.h"
 #include "strength/portable/update_date.h"
-#include "templates/portable/manifest_text.h"
-#include "templates/portable/template_reader.h"
+#include "templates/portable/manifest.h"
 
 namespace strength {
 namespace {
@@ -176,45 +172,6 @@ TEST(AccountScan, PicksTheLastOrdinaryFieldBeforeThePassword) {
   form.fields[3].password = false;
   profile.items[4].value = L"pw";
   EXPECT_FALSE(scan_account(form, profile, resolver));
-}
-
-// The corpus templates with a profile that fills every field: each form with a
-// stored password field makes an account of it, named by a field before it.
-TEST(AccountScan, CorpusTemplates) {
-  const char* root = std::getenv("CV_TEST_DATA");
-  std::string folder = std::string(root ? root : "tests/data") + "/templates/";
-#ifdef _WIN32
-  if (folder[0] == '/')
-    folder = "Z:" + folder;
-#endif
-  test_resolver resolver;
-  int accounts = 0;
-  for (const char* name : {"web_mail_single.cvm", "web_bank_pchange.cvm", "web_shop_forms.cvm",
-                           "app_mailclient.cvm"}) {
-    std::ifstream in(folder + name, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-    templates::manifest_t manifest;
-    templates::read_manifest(bytes.data(), bytes.size(), manifest);
-    for (const auto& form : manifest.forms) {
-      serialization::cvprofile_t profile;
-      const templates::field_t* password = nullptr;
-      for (const auto& f : form.fields) {
-        profile.items.push_back(item(f.dbname.c_str(), L"v"));
-        profile.items.back().value = templates::utf8_to_wide("v-" + f.dbname);
-        if (!password && f.type == templates::field_edit && f.password && f.rfield != 2 &&
-            f.value.empty())
-          password = &f;
-      }
-      const auto account = scan_account(form, profile, resolver);
-      SCOPED_TRACE(name);
-      ASSERT_EQ(account.has_value(), password != nullptr);
-      if (account) {
-        ++accounts;
-        EXPECT_EQ(account->password.view(), templates::utf8_to_wide("v-" + password->dbname));
-      }
-    }
-  }
-  EXPECT_GE(accounts, 3);
 }
 
 TEST(KeyedDigest, PublishedVectorsAndKeySensitivity) {
