@@ -62,14 +62,15 @@ DWORD WINAPI launch_thread(void* parameter) {
   return 0;
 }
 
+// The link of the item: by its menu text, else by its profile (the links a row
+// creates are named after the logon and the account, not the row's text).
 const QL::record_t* find_link(const QL::set_t& links,
                               const std::string& path,
                               const std::string& menu_text,
-                              int profile,
-                              bool by_profile) {
+                              int profile) {
   const QL::record_t* found =
       QL::find_by_title_and_name(links, path, menu_text, QL::system_environment());
-  if (found == nullptr && by_profile)
+  if (found == nullptr)
     found = QL::find_by_title_and_profile(links, path, profile);
   return found;
 }
@@ -129,13 +130,13 @@ void StartQuickLink(ILogonItem& item, DWORD storage) noexcept {
     QL::number_for_launch(links);
     const std::string path = wide_to_utf8(item.TemplatePath());
     const std::string menu_text = wide_to_utf8(item.MenuText());
-    const QL::record_t* found = find_link(links, path, menu_text, profile.profileindex, true);
+    const QL::record_t* found = find_link(links, path, menu_text, profile.profileindex);
     if (found == nullptr) {
       item.CreateMyLinks(links);
       QL::save_if_modified(links);
       QL::load(links);
       QL::number_for_launch(links);
-      found = find_link(links, path, menu_text, profile.profileindex, false);
+      found = find_link(links, path, menu_text, profile.profileindex);
       if (found == nullptr) {
         tracecore::trace_text("no quick link");
         return;

@@ -2,7 +2,8 @@
 // the same thread (the manage tab's categories). The drag image follows the
 // cursor; a drop on an item sends the list's parent WM_USER + 201 with the drop
 // record; a drop anywhere else, Escape or a lost capture ends the drag without
-// effect.
+// effect. Enter on a selected row stays with the list (NM_RETURN to its parent)
+// instead of pressing the dialog's default button.
 //
 //   ui::CDragDropList rows;
 //   rows.SubclassWindow(GetDlgItem(1006));
