@@ -17,6 +17,7 @@
 #include "store/protected_storage.h"
 #include "support/hresult.h"
 #include "support/registry.h"
+#include "support/unique_any.h"
 #include "tracing/trace.h"
 #include "ui/pages/category_dialogs.h"
 #include "ui/portable/hot_key.h"
@@ -149,7 +150,7 @@ CTabManage::~CTabManage() {
 }
 
 bool CTabManage::CRowList::InsertRow(int position, std::unique_ptr<CListItemData>& row) {
-  const HWND list = m_tab.GetDlgItem(kIdcLogons);
+  const HWND list = m_tab.m_logons;
   if (list == nullptr || row == nullptr || position < 0 ||
       position > static_cast<int>(m_tab.m_rows.size()))
     return false;
@@ -204,6 +205,7 @@ LRESULT CTabManage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
 void CTabManage::SetUpLists() {
   const HWND categories = GetDlgItem(kIdcCategories);
   const HWND logons = GetDlgItem(kIdcLogons);
+  m_logons = logons;
 
   // Bitmap 102 of the component's module, sized for the DPI; without it the
   // list shows no images.
@@ -426,6 +428,17 @@ void CTabManage::FillLogonList() {
   }
   tracecore::trace_scope scope("CTabManage::FillLogonList");
   const HWND list = GetDlgItem(kIdcLogons);
+  // Every message to a subclassed window looks its subclass data up in the
+  // window's properties, which costs a round trip to the window server under
+  // Wine: the list is filled without the drag-and-drop subclass (no drag can
+  // begin meanwhile) and gets it back afterwards.
+  const bool unhooked = !m_drag.Dragging() && m_drag.m_hWnd == list;
+  if (unhooked)
+    m_drag.UnsubclassWindow();
+  const support::scope_exit hook_again([&] {
+    if (unhooked)
+      m_drag.SubclassWindow(list);
+  });
   ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   ReleaseRows();
   try {
@@ -459,6 +472,7 @@ void CTabManage::FillLogonList() {
 
 void CTabManage::RequestIcons() {
   const HWND list = GetDlgItem(kIdcLogons);
+  const HWND window = NotificationWindow();
   for (int i = 0; i < RowCount(); ++i) {
     CListItemData* row = m_rows[static_cast<std::size_t>(i)].get();
     std::wstring id, url;
@@ -467,8 +481,8 @@ void CTabManage::RequestIcons() {
     agent::icon_request_t request;
     request.unique_id = id.c_str();
     request.url = url.c_str();
-    const HICON icon = reinterpret_cast<HICON>(::SendMessageW(
-        NotificationWindow(), agent::kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&request)));
+    const HICON icon = reinterpret_cast<HICON>(
+        ::SendMessageW(window, agent::kMsgGetIcon, 0, reinterpret_cast<LPARAM>(&request)));
     if (!is_icon(icon) || m_images == nullptr)
       continue;
     // The row keeps the icon; the list shows a copy in the image list, in the

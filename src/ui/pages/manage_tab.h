@@ -188,6 +188,7 @@ class CTabManage : public CTabDialogImpl<CTabManage>,
   void SaveCategories();
 
   HKEY m_root;
+  HWND m_logons = nullptr;  // the logon list, looked up once
   support::com_ptr<IDashBoardStorage> m_storage;
   CRowList m_list{*this};
   std::vector<std::unique_ptr<CListItemData>> m_rows;  // index = row of the logon list

@@ -210,11 +210,28 @@ strength_display CTabPasswordStrength::Fill() {
     strength::PasswordRatingModel model;
     strength::BuildPasswordRatingModel(model, data.c_str(), template_list(*storage.get()),
                                        resolver);
-    const std::int32_t level = strength::RatePasswords(model);  // stores the status too
+    return Show(model, strength::RatePasswords(model));  // stores the status too
+  } catch (...) {
+    support::result_from_caught_exception();  // traced
+    Clear();
+    ShowState(display_read_error);
+  }
+  return m_state;
+}
+
+strength_display CTabPasswordStrength::Show(const strength::PasswordRatingModel& model,
+                                            std::int32_t level) {
+  try {
+    Clear();
     if (m_list != nullptr) {
+      // The level texts and the key of the rows' passwords are made once for
+      // all rows.
+      for (std::size_t i = 0; i < m_levelTexts.size(); ++i)
+        m_levelTexts[i] = Text(kIdsFirstLevel + static_cast<UINT>(i));
+      const crypto::obfuscation_key_t key;
       ::SendMessageW(m_list, WM_SETREDRAW, FALSE, 0);
       for (const strength::LogonRating& logon : model.logons)
-        AddLogon(logon);
+        AddLogon(logon, key);
       ::SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
       ::InvalidateRect(m_list, nullptr, TRUE);
     }
@@ -222,6 +239,8 @@ strength_display CTabPasswordStrength::Fill() {
     RequestIcons();
   } catch (...) {
     support::result_from_caught_exception();  // traced
+    if (m_list != nullptr)
+      ::SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
     Clear();
     ShowState(display_read_error);
   }
@@ -240,7 +259,8 @@ void CTabPasswordStrength::Clear() {
   }
 }
 
-void CTabPasswordStrength::AddLogon(const strength::LogonRating& logon) {
+void CTabPasswordStrength::AddLogon(const strength::LogonRating& logon,
+                                    const crypto::obfuscation_key_t& key) {
   if (logon.accounts.empty())
     return;
   row_record_t* icon_row = nullptr;
@@ -262,12 +282,15 @@ void CTabPasswordStrength::AddLogon(const strength::LogonRating& logon) {
     // text wiped at once.
     row->password.clear();
     if (!account.password.empty()) {
-      crypto::_mem_alloc_t<wchar_t, crypto::_heap_allocator> plain;
-      const HRESULT hr = crypto::DeobfuscateFromText(account.password, plain);
-      if (FAILED(hr) || plain.size() == 0 ||
-          FAILED(crypto::ObfuscateToText(std::wstring_view(plain.get(), plain.size() - 1),
-                                         row->password)))
-        THROW_HR(FAILED(hr) ? hr : E_FAIL);
+      crypto::_auto_heap_mem<unsigned char> plain;  // wipes itself
+      const HRESULT hr = crypto::DeobfuscateFromText(key, account.password, plain);
+      if (FAILED(hr) || plain.size() % sizeof(wchar_t) != 0 ||
+          FAILED(crypto::ObfuscateToText(
+              key,
+              std::wstring_view(reinterpret_cast<const wchar_t*>(plain.get()),
+                                plain.size() / sizeof(wchar_t)),
+              row->password)))
+        THROW_HR(FAILED(hr) ? hr : NTE_BAD_DATA);
     }
     const std::wstring& who =
         account.account_value.empty() ? account.profile_name : account.account_value;
@@ -304,8 +327,8 @@ int CTabPasswordStrength::InsertRow(std::unique_ptr<row_record_t> record,
     return index;
   for (int column = 1; column < kColumns; ++column) {
     const std::int32_t level = rating_of(row, column);
-    std::wstring level_text =
-        Text(kIdsFirstLevel + static_cast<UINT>(level >= 0 && level <= 3 ? level : 0));
+    std::wstring& level_text =
+        m_levelTexts[static_cast<std::size_t>(level >= 0 && level <= 3 ? level : 0)];
     LVITEMW cell{};
     cell.mask = LVIF_TEXT;
     cell.iItem = index;

@@ -14,10 +14,12 @@
 
 #include <commctrl.h>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "crypto/envelope.h"
 #include "strength/password_rating.h"
 #include "support/unique_any.h"
 #include "support/window_mixins.h"
@@ -60,6 +62,9 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
 
   // Refills the list and the status; the state shown afterwards.
   strength_display Fill();
+  // Shows the rated logons of `model` and the overall `level` in place of the
+  // rows shown (what Fill does once the passwords are rated).
+  strength_display Show(const strength::PasswordRatingModel& model, std::int32_t level);
   // The row's action: the details of an account row; nothing for a logon's
   // header row.
   void DoItemAction(int item);
@@ -103,7 +108,7 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
   std::wstring Text(UINT id) const;
   void SetUpList();
   void Clear();
-  void AddLogon(const strength::LogonRating& logon);
+  void AddLogon(const strength::LogonRating& logon, const crypto::obfuscation_key_t& key);
   int InsertRow(std::unique_ptr<row_record_t> record, const std::wstring& text, bool indent);
   void RequestIcons();
   void ShowState(strength_display state);
@@ -117,6 +122,7 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
   std::vector<std::unique_ptr<row_record_t>> m_rows;
   std::vector<logon_icon_t> m_icons;
   strength_display m_state = display_not_rated;
+  std::array<std::wstring, 4> m_levelTexts;  // the texts of the levels 0 to 3
 };
 
 }  // namespace ui
