@@ -221,6 +221,8 @@ class standin_faults_t {
   }
   // The entry point raises an access violation.
   void crash(const std::wstring& entry_point) { set(L"Crash_" + entry_point, 1); }
+  // The entry point waits `ms` (until the value goes) before anything else.
+  void stall(const std::wstring& entry_point, DWORD ms) { set(L"Stall_" + entry_point, ms); }
 
  private:
   void set(const std::wstring& name, DWORD value) {
