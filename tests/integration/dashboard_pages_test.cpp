@@ -12,24 +12,19 @@
 #include <thread>
 #include <vector>
 
+#include "tests/integration/seeded_pages.h"
 #include "tests/support/installation_test_support.h"
-#include "tests/unit/agent/agent_test_support.h"
-#include "tests/unit/store/protected_storage_test_support.h"
 
 namespace {
 
+using pagestest::has;
 using testsupport::program_file;
 
 class DashboardPages : public ::testing::Test {
  protected:
   // Runs the script on the pages of the host element; the host's output.
   testsupport::program_run_t drive(const std::string& script, const std::wstring& options = L"") {
-    const std::wstring file = m_install.folder() + L"script.txt";
-    testsupport::write_file(file, script);
-    return testsupport::run_host(L"drive \"" + file + L"\" --quiet " + options);
-  }
-  static bool has(const std::string& output, const std::string& text) {
-    return output.find(text) != std::string::npos;
+    return pagestest::drive_host(m_install, script, options);
   }
   bool traced(const std::string& text) {
     for (const auto& line : m_install.new_trace_lines())
@@ -151,33 +146,8 @@ TEST_F(DashboardPages, AWebLinkOfTheDllReachesTheBrowser) {
   EXPECT_TRUE(has(url, "fwlink?g=NEW 9&p=1&v=1.0.0.1&")) << url << run.output;
 }
 
-// A user with two saved logons: the agent publishes their templates, the
-// protected storage holds their profiles.
-class SeededPages : public DashboardPages {
- protected:
-  SeededPages()
-      : m_templates_env(L"CVUTRAIN_STANDIN_TEMPLATE_DIR", m_templates.path()),
-        m_agent({L"--local-folder", m_templates.path()}) {
-    for (const auto& [name, user] : {std::pair{L"Mail", L"alice@example.com"}, {L"Bank", L"alice"}})
-      train(name, user);
-    m_agent.sync();
-    m_install.new_trace_lines();
-  }
-  void train(const std::wstring& name, const std::wstring& user) {
-    testsupport::scoped_environment_t script(
-        L"CVUTRAIN_STANDIN_SCRIPT", L"ok;name=" + name + L";address=" + name +
-                                        L".example.com;username=" + user + L";password=Pw-" + name);
-    EXPECT_EQ(testsupport::run_pumping(L"\"" + program_file(L"CvRunDll.exe") + L"\" \"" +
-                                       program_file(L"CvUTrain.dll") +
-                                       L"\" dll_function_startmonitor 0x00000000"),
-              0u);
-  }
-
-  pstest::scratch_store m_store;
-  testsupport::scratch_folder_t m_templates;
-  testsupport::scoped_environment_t m_templates_env;
-  agenttest::agent_process_t m_agent;
-};
+// A user with two saved logons (Mail and Bank, one account each).
+using SeededPages = pagestest::SeededPages;
 
 TEST_F(SeededPages, ALogonDeletedOnTheManageTabIsSavedInThreeSteps) {
   ASSERT_TRUE(m_agent.ready());

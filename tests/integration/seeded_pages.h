@@ -25,6 +25,16 @@ inline bool has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// Runs the script in the console host on the pages of the host element (the
+// script file lives in the installation's folder); the host's output.
+inline testsupport::program_run_t drive_host(const testsupport::installation_t& install,
+                                             const std::string& script,
+                                             const std::wstring& options = L"") {
+  const std::wstring file = install.folder() + L"script.txt";
+  testsupport::write_file(file, script);
+  return testsupport::run_host(L"drive \"" + file + L"\" --quiet " + options);
+}
+
 // A logon the training monitor saves: its name (and template file name) and
 // its one account's user name.
 struct seeded_logon_t {
@@ -52,9 +62,7 @@ class SeededPages : public ::testing::Test {
 
   // Runs the script on the pages of the host element; the host's output.
   testsupport::program_run_t drive(const std::string& script, const std::wstring& options = L"") {
-    const std::wstring file = m_install.folder() + L"script.txt";
-    testsupport::write_file(file, script);
-    return testsupport::run_host(L"drive \"" + file + L"\" --quiet " + options);
+    return drive_host(m_install, script, options);
   }
   // The trace lines added since the last look that contain `text`.
   std::vector<std::string> traced(const std::string& text) {
