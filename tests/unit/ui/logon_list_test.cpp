@@ -16,7 +16,6 @@
 #include "suite/common/box_answer.h"
 #include "tests/support/traced_test_main.h"
 #include "tests/support/win_test_helpers.h"
-#include "tests/unit/agent/agent_test_support.h"
 #include "tests/unit/fillin/fillin_test_support.h"
 #include "tests/unit/templates/templates_test_support.h"
 #include "ui/list/list_items.h"
@@ -263,24 +262,6 @@ TEST_F(LogonList, DeletesAskFirstAndRemoveAccountsAndLinks) {
   // Its key is gone now: nothing to do, nothing to commit.
   standin::CBoxAnswer late({.button = IDYES});
   EXPECT_FALSE(m_list.rows[2]->Delete(nullptr, m_data, m_links));
-}
-
-TEST_F(LogonList, DeletingALogonTellsTheAgent) {
-  ASSERT_TRUE(fill_list({account(0, L"Work", L"a@x"), account(1, L"Home", L"b@x")}));
-  agenttest::agent_process_t agent;
-  ASSERT_TRUE(agent.ready());
-  {
-    standin::CBoxAnswer no({.button = IDNO});
-    EXPECT_FALSE(m_list.rows[0]->Delete(nullptr, m_data, m_links));
-  }
-  standin::CBoxAnswer yes({.button = IDYES});
-  EXPECT_TRUE(m_list.rows[0]->Delete(nullptr, m_data, m_links));
-  EXPECT_EQ(yes.seen().text, L"Do you want to delete this logon and all of its accounts?");
-  EXPECT_TRUE(stored().empty());
-  EXPECT_TRUE(saved_links().empty());
-  ASSERT_TRUE(agent.sync());
-  const auto requests = agent.log_lines("handling WM_CV_AGENT_MANIFEST");
-  EXPECT_EQ(requests.size(), 1u);
 }
 
 }  // namespace
