@@ -162,34 +162,36 @@ TEST_F(SeededKeyboard, EveryActionIsReachedWithKeysAloneAndAVetoKeepsTheTab) {
       "keys #1000 Down\n"                           // 8
       "box #1\n"                                    // 9
       "keys focus Alt+D\n"                          // 10: details of the account
-      "keys focus Alt+L\n"                          // 11: back to the logons
-      "keys focus Alt+C\n"                          // 12: the categories by their label
-      "box #2 Work\n"                               // 13
-      "keys focus Alt+A\n"                          // 14: add a category, cancelled
-      "menu 0\n"                                    // 15
-      "keys #1003 Shift+F10\n"                      // 16: the category menu
-      "keys focus Alt+O Down\n"                     // 17: the logons, first row
-      "menu 0\n"                                    // 18
-      "keys focus Shift+F10\n"                      // 19: the row menu
-      "box #7\n"                                    // 20
-      "keys focus Delete\n"                         // 21: delete, declined
-      "box #2\n"                                    // 22
-      "keys focus Insert\n"                         // 23: add an account, cancelled
-      "keys focus Alt+B\n"                          // 24: a request to the console
-      "keys focus Alt+Q Space Tab Tab Tab Right\n"  // 25: view; the settings page
-      "keys focus Tab Space Ctrl+Shift+K Tab\n"     // 26: Change, a new hot key
-      "keys focus Alt+T Alt+V\n"                    // 27: the prompt, saved
-      "keys focus Alt+R\n");                        // 28: the defaults, not saved
+      "box #1\n"                                    // 11
+      "keys #1000 Return\n"                         // 12: Enter on the row, too
+      "keys focus Alt+L\n"                          // 13: back to the logons
+      "keys focus Alt+C\n"                          // 14: the categories by their label
+      "box #2 Work\n"                               // 15
+      "keys focus Alt+A\n"                          // 16: add a category, cancelled
+      "menu 0\n"                                    // 17
+      "keys #1003 Shift+F10\n"                      // 18: the category menu
+      "keys focus Alt+O Down\n"                     // 19: the logons, first row
+      "menu 0\n"                                    // 20
+      "keys focus Shift+F10\n"                      // 21: the row menu
+      "box #7\n"                                    // 22
+      "keys focus Delete\n"                         // 23: delete, declined
+      "box #2\n"                                    // 24
+      "keys focus Insert\n"                         // 25: add an account, cancelled
+      "keys focus Alt+B\n"                          // 26: a request to the console
+      "keys focus Alt+Q Space Tab Tab Tab Right\n"  // 27: view; the settings page
+      "keys focus Tab Space Ctrl+Shift+K Tab\n"     // 28: Change, a new hot key
+      "keys focus Alt+T Alt+V\n"                    // 29: the prompt, saved
+      "keys focus Alt+R\n");                        // 30: the defaults, not saved
   EXPECT_EQ(run.exit_code, 0u) << run.output;
   for (const char* seen :
        {"tab-stop 0: id=1012 class=Button text=&Logons\ntab-stop 1: id=1013", "tab-stop 2: id=1003",
         "tab-stop 3: id=1008", "tab-stop 4: id=1006", "tab-stop 5: id=1005", "tab-stop 6: id=1019",
         "tab-stop 7: id=1035", "box: step 9 pressed=1 caption=Password details",
-        "step 12 keys: ok focus id=1003", "box: step 13 pressed=2 caption=Add Category",
-        "menu: step 15 chosen=0 items=&Rename", "menu: step 18 chosen=0 items=&Open",
-        "box: step 20 pressed=7", "box: step 22 pressed=2 caption=Add account",
-        "drive: request 0xBD1 wparam=1", "step 25 keys: ok focus id=12320",
-        "step 27 keys: ok focus id=1019"})
+        "box: step 11 pressed=1 caption=Password", "step 14 keys: ok focus id=1003",
+        "box: step 15 pressed=2 caption=Add Category", "menu: step 17 chosen=0 items=&Rename",
+        "menu: step 20 chosen=0 items=&Open", "box: step 22 pressed=7",
+        "box: step 24 pressed=2 caption=Add account", "drive: request 0xBD1 wparam=1",
+        "step 27 keys: ok focus id=12320", "step 29 keys: ok focus id=1019"})
     EXPECT_TRUE(has(run.output, seen)) << seen << "\n" << run.output;
   EXPECT_EQ(traced("the tab stays").size(), 1u);
   EXPECT_EQ(setting(kHotKeySetting), L"Ctrl+Shift+75");

@@ -160,6 +160,7 @@ void CTabPasswordStrength::SetUpList() {
   m_list = GetDlgItem(kIdcStrengthList);
   if (m_list == nullptr)
     return;
+  m_listEnter.SubclassWindow(m_list);
   ListView_SetExtendedListViewStyle(m_list, kListStyles);
   ListView_SetBkColor(m_list, kListColour);
   ListView_SetTextBkColor(m_list, kListColour);

@@ -23,6 +23,7 @@
 #include "strength/password_rating.h"
 #include "support/unique_any.h"
 #include "support/window_mixins.h"
+#include "ui/pages/activate_on_enter.h"
 #include "ui/pages/security_info_dialog.h"
 #include "ui/pages/tab_dialog.h"
 
@@ -116,6 +117,7 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
 
   HINSTANCE m_images;
   HWND m_list = nullptr;
+  CActivateOnEnter m_listEnter;  // Enter opens the selected account's details
   unique_himagelist m_logonImages;
   unique_himagelist m_ratingImages;
   unique_level_icon m_statusIcon;
