@@ -72,7 +72,7 @@ class DashboardSettings : public ::testing::Test {
   testsupport::installation_t m_install;
 };
 
-// The window of another console whose control `id` shows text.
+// Ends the search at the hot-key link (1035) of a console when it shows the text.
 BOOL CALLBACK find_shown(HWND window, LPARAM wanted) {
   const auto* text = reinterpret_cast<const wchar_t*>(wanted);
   wchar_t own[128] = {};
