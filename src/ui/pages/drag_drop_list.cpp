@@ -99,8 +99,11 @@ BOOL CDragDropList::ProcessWindowMessage(HWND window,
       drop_record_t drop;
       const bool dropped = DropTarget(screen, drop);
       EndDrag();
-      if (dropped)
+      if (dropped) {
+        m_reporting = true;
         ::SendMessageW(::GetParent(window), kMsgRowDropped, 0, reinterpret_cast<LPARAM>(&drop));
+        m_reporting = false;
+      }
       result = 0;
       return TRUE;
     }

@@ -37,6 +37,9 @@ class CDragDropList : public support::CSubclassWindow {
   // image could be made.
   bool BeginDrag(int item, POINT in_list);
   bool Dragging() const noexcept { return m_item >= 0; }
+  // True while a drag runs or its drop is being reported to the parent (from
+  // inside the list's own message).
+  bool InUse() const noexcept { return Dragging() || m_reporting; }
   // Ends a drag without effect.
   void CancelDrag();
 
@@ -54,6 +57,7 @@ class CDragDropList : public support::CSubclassWindow {
 
   HIMAGELIST m_image = nullptr;
   int m_item = -1;
+  bool m_reporting = false;
 };
 
 }  // namespace ui

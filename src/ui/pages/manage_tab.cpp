@@ -431,8 +431,9 @@ void CTabManage::FillLogonList() {
   // Every message to a subclassed window looks its subclass data up in the
   // window's properties, which costs a round trip to the window server under
   // Wine: the list is filled without the drag-and-drop subclass (no drag can
-  // begin meanwhile) and gets it back afterwards.
-  const bool unhooked = !m_drag.Dragging() && m_drag.m_hWnd == list;
+  // begin meanwhile) and gets it back afterwards; not during a drag nor while
+  // the subclass reports a drop.
+  const bool unhooked = !m_drag.InUse() && m_drag.m_hWnd == list;
   if (unhooked)
     m_drag.UnsubclassWindow();
   const support::scope_exit hook_again([&] {
