@@ -167,7 +167,7 @@ TEST_F(SeededKeyboard, EveryActionIsReachedWithKeysAloneAndAVetoKeepsTheTab) {
       "keys focus Alt+L\n"                          // 13: back to the logons
       "keys focus Alt+C\n"                          // 14: the categories by their label
       "box #2 Work\n"                               // 15
-      "keys focus Alt+A\n"                          // 16: add a category, cancelled
+      "keys focus Alt+T\n"                          // 16: add a category, cancelled
       "menu 0\n"                                    // 17
       "keys #1003 Shift+F10\n"                      // 18: the category menu
       "keys focus Alt+O Down\n"                     // 19: the logons, first row
