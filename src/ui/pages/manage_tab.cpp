@@ -17,9 +17,9 @@
 #include "store/protected_storage.h"
 #include "support/hresult.h"
 #include "support/registry.h"
-#include "support/unique_any.h"
 #include "tracing/trace.h"
 #include "ui/pages/category_dialogs.h"
+#include "ui/pages/subclass_pause.h"
 #include "ui/portable/hot_key.h"
 
 namespace ui {
@@ -428,18 +428,9 @@ void CTabManage::FillLogonList() {
   }
   tracecore::trace_scope scope("CTabManage::FillLogonList");
   const HWND list = GetDlgItem(kIdcLogons);
-  // Every message to a subclassed window looks its subclass data up in the
-  // window's properties, which costs a round trip to the window server under
-  // Wine: the list is filled without the drag-and-drop subclass (no drag can
-  // begin meanwhile) and gets it back afterwards; not during a drag nor while
-  // the subclass reports a drop.
-  const bool unhooked = !m_drag.InUse() && m_drag.m_hWnd == list;
-  if (unhooked)
-    m_drag.UnsubclassWindow();
-  const support::scope_exit hook_again([&] {
-    if (unhooked)
-      m_drag.SubclassWindow(list);
-  });
+  // The list is filled without the drag-and-drop subclass (no drag can begin
+  // meanwhile); not during a drag nor while the subclass reports a drop.
+  const CSubclassPause pause(m_drag, !m_drag.InUse());
   ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   ReleaseRows();
   try {

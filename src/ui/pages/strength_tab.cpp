@@ -14,6 +14,7 @@
 #include "support/com.h"
 #include "support/hresult.h"
 #include "tracing/trace.h"
+#include "ui/pages/subclass_pause.h"
 
 namespace ui {
 namespace {
@@ -230,6 +231,7 @@ strength_display CTabPasswordStrength::Show(const strength::PasswordRatingModel&
       for (std::size_t i = 0; i < m_levelTexts.size(); ++i)
         m_levelTexts[i] = Text(kIdsFirstLevel + static_cast<UINT>(i));
       const crypto::obfuscation_key_t key;
+      const CSubclassPause pause(m_listEnter, true);  // for the rows' messages
       ::SendMessageW(m_list, WM_SETREDRAW, FALSE, 0);
       for (const strength::LogonRating& logon : model.logons)
         AddLogon(logon, key);
