@@ -4,22 +4,26 @@
 
 namespace ui {
 
+bool TakesEnterForSelection(HWND list, WPARAM wparam, LPARAM lparam, LRESULT& result) {
+  const auto* key = reinterpret_cast<const MSG*>(lparam);
+  if (key == nullptr || key->message != WM_KEYDOWN || key->wParam != VK_RETURN ||
+      ListView_GetNextItem(list, -1, LVNI_SELECTED) < 0)
+    return false;
+  result = ::DefSubclassProc(list, WM_GETDLGCODE, wparam, lparam) | DLGC_WANTMESSAGE;
+  return true;
+}
+
 BOOL CActivateOnEnter::ProcessWindowMessage(HWND window,
                                             UINT message,
                                             WPARAM wparam,
                                             LPARAM lparam,
                                             LRESULT& result) {
-  if (message != WM_GETDLGCODE && message != WM_KEYDOWN)
+  if (message == WM_GETDLGCODE)
+    return TakesEnterForSelection(window, wparam, lparam, result) ? TRUE : FALSE;
+  if (message != WM_KEYDOWN || wparam != VK_RETURN)
     return FALSE;
   const int item = ListView_GetNextItem(window, -1, LVNI_SELECTED);
-  if (message == WM_GETDLGCODE) {
-    const auto* key = reinterpret_cast<const MSG*>(lparam);
-    if (key == nullptr || key->message != WM_KEYDOWN || key->wParam != VK_RETURN || item < 0)
-      return FALSE;
-    result = DefWindowProc(message, wparam, lparam) | DLGC_WANTMESSAGE;
-    return TRUE;
-  }
-  if (wparam != VK_RETURN || item < 0)
+  if (item < 0)
     return FALSE;
   // The list's own Enter is not asked: list views differ in what they send for
   // it (Wine's stops at NM_RETURN), and the item must be activated once.

@@ -14,6 +14,12 @@
 
 namespace ui {
 
+// For a list view's WM_GETDLGCODE (`wparam`, `lparam` as it came): true, with
+// `result` the code to answer, when the key asked about is an Enter the list
+// takes because an item is selected, so the dialog's default button is not
+// pressed; false leaves the message to the list.
+bool TakesEnterForSelection(HWND list, WPARAM wparam, LPARAM lparam, LRESULT& result);
+
 class CActivateOnEnter : public support::CSubclassWindow {
  public:
   BOOL ProcessWindowMessage(HWND window,

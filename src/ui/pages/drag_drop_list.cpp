@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "tracing/trace.h"
+#include "ui/pages/activate_on_enter.h"
 
 namespace ui {
 
@@ -73,16 +74,10 @@ BOOL CDragDropList::ProcessWindowMessage(HWND window,
                                          WPARAM wparam,
                                          LPARAM lparam,
                                          LRESULT& result) {
-  if (message == WM_GETDLGCODE) {
-    // Enter on a selected row is the list's own (its NM_RETURN opens the row),
-    // not the dialog's default button.
-    const auto* key = reinterpret_cast<const MSG*>(lparam);
-    if (key == nullptr || key->message != WM_KEYDOWN || key->wParam != VK_RETURN ||
-        ::SendMessageW(window, LVM_GETSELECTEDCOUNT, 0, 0) == 0)
-      return FALSE;
-    result = DefWindowProc(message, wparam, lparam) | DLGC_WANTMESSAGE;
-    return TRUE;
-  }
+  // Enter on a selected row is the list's own (its NM_RETURN opens the row),
+  // not the dialog's default button.
+  if (message == WM_GETDLGCODE)
+    return TakesEnterForSelection(window, wparam, lparam, result) ? TRUE : FALSE;
   if (!Dragging())
     return FALSE;
   switch (message) {
