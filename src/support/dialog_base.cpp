@@ -38,6 +38,16 @@ const DLGTEMPLATE* dialog_template(HINSTANCE resources, UINT id) noexcept {
   return loaded ? static_cast<const DLGTEMPLATE*>(::LockResource(loaded)) : nullptr;
 }
 
+std::wstring resource_string(HINSTANCE resources, UINT id) {
+  if (resources == nullptr)
+    return {};
+  const wchar_t* text = nullptr;
+  // Length 0 asks for a read-only pointer into the resource itself.
+  const int length = ::LoadStringW(resources, id, reinterpret_cast<LPWSTR>(&text), 0);
+  return length > 0 && text != nullptr ? std::wstring(text, static_cast<std::size_t>(length))
+                                       : std::wstring();
+}
+
 HINSTANCE code_module() noexcept {
   HMODULE module = nullptr;
   ::GetModuleHandleExW(

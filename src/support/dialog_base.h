@@ -21,12 +21,16 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "support/window_base.h"
 
 namespace support {
 
 // The dialog template `id` of the module, or null (last error set).
 const DLGTEMPLATE* dialog_template(HINSTANCE resources, UINT id) noexcept;
+// The string `id` of the module; empty when it has none (or no module).
+std::wstring resource_string(HINSTANCE resources, UINT id);
 
 // The module whose code this is (the instance windows are created for).
 HINSTANCE code_module() noexcept;

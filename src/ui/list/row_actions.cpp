@@ -9,6 +9,7 @@
 #include "agent/notification_window.h"
 #include "quicklinks/quicklink_store.h"
 #include "store/protected_storage.h"
+#include "support/dialog_base.h"
 #include "support/hresult.h"
 #include "templates/portable/manifest_text.h"
 #include "tracing/trace.h"
@@ -21,14 +22,10 @@ constexpr std::int32_t kOperationNew = 1;
 constexpr std::int32_t kOperationDeleted = 2;
 
 std::wstring load_text(HINSTANCE resources, UINT id) {
-  const wchar_t* text = nullptr;
-  // Length 0 asks for a read-only pointer into the resource itself.
-  const int length = ::LoadStringW(resources, id, reinterpret_cast<LPWSTR>(&text), 0);
-  if (length <= 0 || text == nullptr) {
+  std::wstring text = support::resource_string(resources, id);
+  if (text.empty())
     tracecore::trace_format("no string %u", id);
-    return {};
-  }
-  return std::wstring(text, static_cast<std::size_t>(length));
+  return text;
 }
 
 // Account values that are references are read through the caller's

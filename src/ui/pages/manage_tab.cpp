@@ -181,13 +181,6 @@ CListItemData* CTabManage::Row(int index) const {
   return index >= 0 && index < RowCount() ? m_rows[static_cast<std::size_t>(index)].get() : nullptr;
 }
 
-std::wstring CTabManage::Text(UINT id) const {
-  wchar_t text[512] = {};
-  const HINSTANCE resources = Resources();
-  const int length = resources ? ::LoadStringW(resources, id, text, 512) : 0;
-  return std::wstring(text, length > 0 ? static_cast<std::size_t>(length) : 0);
-}
-
 // --- Initialisation and teardown ----------------------------------------------------------
 
 LRESULT CTabManage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {

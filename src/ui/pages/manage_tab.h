@@ -181,7 +181,6 @@ class CTabManage : public CTabDialogImpl<CTabManage>,
   int SelectedRow() const;
   int SelectedCategory() const;
   // The text of the string resource.
-  std::wstring Text(UINT id) const;
   void RemoveFromCategory(int index);
   void StartQuickLink(int index);
   void SaveAndNotify(const std::wstring& path, bool logon_deleted);

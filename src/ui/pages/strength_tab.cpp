@@ -127,13 +127,6 @@ CTabPasswordStrength::~CTabPasswordStrength() {
   DestroyWindow();
 }
 
-std::wstring CTabPasswordStrength::Text(UINT id) const {
-  const wchar_t* text = nullptr;
-  const int length = ::LoadStringW(Resources(), id, reinterpret_cast<LPWSTR>(&text), 0);
-  return length > 0 && text != nullptr ? std::wstring(text, static_cast<std::size_t>(length))
-                                       : std::wstring();
-}
-
 int CTabPasswordStrength::Dpi() const {
   const HDC dc = ::GetDC(m_hWnd);
   const int dpi = dc != nullptr ? ::GetDeviceCaps(dc, LOGPIXELSX) : 96;

@@ -106,7 +106,6 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
   LRESULT OnCustomDraw(int, NMHDR* header, BOOL&);
   LRESULT OnDetails(WORD, WORD, HWND, BOOL&);
 
-  std::wstring Text(UINT id) const;
   void SetUpList();
   void Clear();
   void AddLogon(const strength::LogonRating& logon, const crypto::obfuscation_key_t& key);

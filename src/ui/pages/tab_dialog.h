@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "agent/notification_window.h"
 #include "support/dialog_base.h"
 #include "ui/property_page.h"
@@ -36,6 +38,8 @@ class CTabDialogBase : public support::CDialogBase {
   HINSTANCE Resources() const noexcept {
     return m_resources != nullptr ? m_resources : resource_module();
   }
+  // A text of the tab's resources; empty when there is none.
+  std::wstring Text(UINT id) const { return support::resource_string(Resources(), id); }
   virtual UINT DialogId() const = 0;
   // The notification window, else the page's root window.
   HWND NotificationWindow() const {
