@@ -73,13 +73,22 @@ Fn lookup(HMODULE module, const char* name) {
                 : nullptr;
 }
 
+base64_api_t lookup_base64(HMODULE crypt32) noexcept {
+  base64_api_t api{};
+  api.binary_to_string = lookup<decltype(api.binary_to_string)>(crypt32, "CryptBinaryToStringW");
+  api.string_to_binary = lookup<decltype(api.string_to_binary)>(crypt32, "CryptStringToBinaryW");
+  return api;
+}
+
 }  // namespace
 
-crypt32_base64_t::crypt32_base64_t() noexcept : m_library(::LoadLibraryW(L"Crypt32.dll")) {
-  m_api.binary_to_string =
-      lookup<decltype(m_api.binary_to_string)>(m_library.get(), "CryptBinaryToStringW");
-  m_api.string_to_binary =
-      lookup<decltype(m_api.string_to_binary)>(m_library.get(), "CryptStringToBinaryW");
+crypt32_base64_t::crypt32_base64_t() noexcept
+    : m_library(::LoadLibraryW(L"Crypt32.dll")), m_api(lookup_base64(m_library.get())) {}
+
+const base64_api_t& process_base64() noexcept {
+  // Loaded for good: a module must not free libraries while it is unloaded.
+  static const base64_api_t api = lookup_base64(::LoadLibraryW(L"Crypt32.dll"));
+  return api;
 }
 
 HRESULT Base64Encode(const base64_api_t& api,
@@ -97,8 +106,7 @@ HRESULT Base64Encode(const base64_api_t& api,
 }
 
 HRESULT Base64Encode(const BYTE* data, DWORD size, std::wstring& text) noexcept {
-  const crypt32_base64_t crypt32;
-  return Base64Encode(crypt32.api(), data, size, text);
+  return Base64Encode(process_base64(), data, size, text);
 }
 
 HRESULT Base64Decode(const base64_api_t& api,
@@ -113,8 +121,7 @@ HRESULT Base64Decode(const base64_api_t& api,
 }
 
 HRESULT Base64Decode(std::wstring_view text, _auto_heap_mem<unsigned char>& bytes) noexcept {
-  const crypt32_base64_t crypt32;
-  return Base64Decode(crypt32.api(), text, bytes);
+  return Base64Decode(process_base64(), text, bytes);
 }
 
 }  // namespace crypto

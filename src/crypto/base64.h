@@ -37,6 +37,11 @@ class crypt32_base64_t {
   base64_api_t m_api{};
 };
 
+// The conversions Base64Encode and Base64Decode use without an api: Crypt32's,
+// looked up once for the process (the library then stays loaded), or the
+// built-in ones when it lacks them.
+const base64_api_t& process_base64() noexcept;
+
 // text is unchanged on failure.
 HRESULT Base64Encode(const BYTE* data, DWORD size, std::wstring& text) noexcept;
 HRESULT Base64Encode(const base64_api_t& api,

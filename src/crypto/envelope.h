@@ -1,25 +1,21 @@
-// The obfuscated envelope and the key it is made with. The throwing forms behind
-// CCryptBlob::Obfuscate and CCryptBlob::Deobfuscate (crypt_blob.h).
-//
-// Envelope: "CVOA", then the DER sequence { INTEGER 4, OCTET STRING holding the
-// DER sequence { OCTET STRING initial vector (8 bytes), OCTET STRING enciphered
-// bytes } }. The DER fills the envelope exactly.
+// The obfuscation key and the throwing forms behind CCryptBlob::Obfuscate and
+// CCryptBlob::Deobfuscate (crypt_blob.h); the envelope's layout is in
+// portable/envelope_der.h.
 #pragma once
 
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <array>
 #include <cstddef>
 
 #include "crypto/crypt_context.h"
 #include "crypto/crypt_memory.h"
+#include "crypto/portable/envelope_der.h"
 #include "crypto/portable/obfuscation_cipher.h"
 #include "support/unique_any.h"
 
 namespace crypto {
-
-inline constexpr unsigned char kEnvelopeMagic[4] = {'C', 'V', 'O', 'A'};
-inline constexpr unsigned kEnvelopeFormat = 4;
 
 using unique_hash =
     support::unique_any<HCRYPTHASH, decltype(&::CryptDestroyHash), ::CryptDestroyHash>;
@@ -38,10 +34,17 @@ class obfuscation_key_t {
   const cipher_key_t& key() const noexcept { return m_key; }
   HCRYPTPROV provider() const noexcept { return m_context.Get(); }
 
+  // A fresh random initial vector, taken from random bytes fetched from the
+  // provider in batches (one call per batch rather than per envelope). Not
+  // for use by two threads at once.
+  void random_iv(cipher_block_t& iv) const;
+
  private:
   CCryptContext m_context;
   unique_hash m_hash;
   cipher_key_t m_key{};
+  mutable std::array<BYTE, 64 * sizeof(cipher_block_t)> m_ivs{};
+  mutable std::size_t m_ivsUsed = sizeof m_ivs;
 };
 
 // Plain bytes to a new envelope (fresh key, random initial vector).

@@ -7,12 +7,27 @@ constexpr int kMaxDepth = 8;
 constexpr std::uint8_t kConstructed = 0x20;
 constexpr std::uint8_t kTagNumberMask = 0x1F;
 
-// The header at p: its size and the content's length, which must fit in size.
-bool read_header(const std::uint8_t* p,
-                 std::size_t size,
-                 std::size_t& header,
-                 std::size_t& length) {
-  if (size < 2 || (p[0] & kTagNumberMask) == kTagNumberMask)
+bool is_series(const std::uint8_t* p, std::size_t size, int depth) {
+  while (size > 0) {
+    std::size_t header = 0, length = 0;
+    if (!read_der_header(p, size, header, length))
+      return false;
+    if ((p[0] & kConstructed) != 0 &&
+        (depth >= kMaxDepth || !is_series(p + header, length, depth + 1)))
+      return false;
+    p += header + length;
+    size -= header + length;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool read_der_header(const std::uint8_t* p,
+                     std::size_t size,
+                     std::size_t& header,
+                     std::size_t& length) noexcept {
+  if (p == nullptr || size < 2 || (p[0] & kTagNumberMask) == kTagNumberMask)
     return false;
   if (p[1] < 0x80) {
     header = 2;
@@ -29,25 +44,9 @@ bool read_header(const std::uint8_t* p,
   return length <= size - header;
 }
 
-bool is_series(const std::uint8_t* p, std::size_t size, int depth) {
-  while (size > 0) {
-    std::size_t header = 0, length = 0;
-    if (!read_header(p, size, header, length))
-      return false;
-    if ((p[0] & kConstructed) != 0 &&
-        (depth >= kMaxDepth || !is_series(p + header, length, depth + 1)))
-      return false;
-    p += header + length;
-    size -= header + length;
-  }
-  return true;
-}
-
-}  // namespace
-
 bool is_single_der_element(const std::uint8_t* data, std::size_t size) noexcept {
   std::size_t header = 0, length = 0;
-  if (data == nullptr || !read_header(data, size, header, length) || header + length != size)
+  if (data == nullptr || !read_der_header(data, size, header, length) || header + length != size)
     return false;
   return (data[0] & kConstructed) == 0 || is_series(data + header, length, 1);
 }

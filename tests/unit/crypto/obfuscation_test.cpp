@@ -123,6 +123,18 @@ TEST(Obfuscation, WideSecretsRoundTripAsZeroTerminatedText) {
 }
 
 TEST(Obfuscation, EnvelopeLayoutAndKey) {
+  // Minimal DER around the IV and the enciphered bytes, in short and long form.
+  for (std::size_t length : {200u, 300u, 60000u}) {
+    CHeapCryptBlob envelope;
+    const bytes_t secret(length, 0x5A);
+    ASSERT_EQ(envelope.Obfuscate(secret.data(), static_cast<DWORD>(length)), S_OK);
+    const bytes_t bytes = bytes_of(envelope);
+    const std::size_t header = octets(secret).size() - length;
+    ASSERT_GT(bytes.size(), length + header + 8);
+    const bytes_t enciphered(bytes.end() - static_cast<std::ptrdiff_t>(length), bytes.end());
+    const auto iv_end = bytes.end() - static_cast<std::ptrdiff_t>(length + header);
+    EXPECT_EQ(bytes, envelope_of(kFormat4, bytes_t(iv_end - 8, iv_end), enciphered)) << length;
+  }
   const bytes_t plain = {'s', 'e', 'c', 'r', 'e', 't', '!', '1', '2', '3', '4'};
   CHeapCryptBlob envelope;
   ASSERT_EQ(envelope.Obfuscate(plain.data(), static_cast<DWORD>(plain.size())), S_OK);
@@ -142,7 +154,8 @@ TEST(Obfuscation, EnvelopeLayoutAndKey) {
   cfb64_decipher(key, state, enciphered.data(), deciphered.data(), enciphered.size());
   EXPECT_EQ(deciphered, plain);
 
-  // Envelopes written here with that key are read, long-form lengths included.
+  // Envelopes written here with that key are read, long-form lengths and a
+  // format with a leading zero byte included.
   std::mt19937 random(3);
   for (std::size_t length : {0u, 8u, 200u, 300u}) {
     const bytes_t secret = random_bytes(length, random);
@@ -150,7 +163,8 @@ TEST(Obfuscation, EnvelopeLayoutAndKey) {
     std::copy(own_iv.begin(), own_iv.end(), state.begin());
     bytes_t own(length);
     cfb64_encipher(key, state, secret.data(), own.data(), length);
-    const bytes_t written = envelope_of(kFormat4, own_iv, own);
+    const bytes_t written =
+        envelope_of(length == 8 ? bytes_t{0x02, 0x02, 0x00, 0x04} : kFormat4, own_iv, own);
     CHeapCryptBlob back;
     ASSERT_EQ(back.Deobfuscate(written.data(), static_cast<DWORD>(written.size())), S_OK);
     EXPECT_EQ(bytes_of(back), secret) << length;
