@@ -217,8 +217,9 @@ strength_display CTabPasswordStrength::Fill() {
 strength_display CTabPasswordStrength::Show(const strength::PasswordRatingModel& model,
                                             std::int32_t level) {
   try {
-    Clear();
-    if (m_list != nullptr) {
+    if (m_list == nullptr) {
+      Clear();
+    } else {
       // The level texts and the key of the rows' passwords are made once for
       // all rows.
       for (std::size_t i = 0; i < m_levelTexts.size(); ++i)
@@ -226,6 +227,7 @@ strength_display CTabPasswordStrength::Show(const strength::PasswordRatingModel&
       const crypto::obfuscation_key_t key;
       const CSubclassPause pause(m_listEnter, true);  // for the rows' messages
       ::SendMessageW(m_list, WM_SETREDRAW, FALSE, 0);
+      Clear();
       for (const strength::LogonRating& logon : model.logons)
         AddLogon(logon, key);
       ::SendMessageW(m_list, WM_SETREDRAW, TRUE, 0);
@@ -248,11 +250,8 @@ void CTabPasswordStrength::Clear() {
     ListView_DeleteAllItems(m_list);
   m_rows.clear();
   m_icons.clear();
-  if (m_logonImages) {
-    // Keep the strip's own images; site icons are added again.
-    while (::ImageList_GetImageCount(m_logonImages.get()) > 2)
-      ::ImageList_Remove(m_logonImages.get(), ::ImageList_GetImageCount(m_logonImages.get()) - 1);
-  }
+  if (m_logonImages && ::ImageList_GetImageCount(m_logonImages.get()) > 2)
+    ::ImageList_SetImageCount(m_logonImages.get(), 2);  // the strip's own; icons come again
 }
 
 void CTabPasswordStrength::AddLogon(const strength::LogonRating& logon,
@@ -260,6 +259,7 @@ void CTabPasswordStrength::AddLogon(const strength::LogonRating& logon,
   if (logon.accounts.empty())
     return;
   row_record_t* icon_row = nullptr;
+  int icon_item = -1;
   const bool single = logon.accounts.size() == 1;
   if (!single) {
     auto header = std::make_unique<row_record_t>();
@@ -267,7 +267,7 @@ void CTabPasswordStrength::AddLogon(const strength::LogonRating& logon,
     header->spare1 = logon.logon_name;
     header->spare2 = logon.quick_url;
     icon_row = header.get();
-    InsertRow(std::move(header), logon.logon_name, false);
+    icon_item = InsertRow(std::move(header), logon.logon_name, false);
   }
   for (const strength::AccountRating& account : logon.accounts) {
     auto row = std::make_unique<row_record_t>();
@@ -290,15 +290,18 @@ void CTabPasswordStrength::AddLogon(const strength::LogonRating& logon,
     }
     const std::wstring& who =
         account.account_value.empty() ? account.profile_name : account.account_value;
-    std::wstring text = who;
-    if (single) {
-      icon_row = row.get();
-      text = who.empty() ? logon.logon_name : logon.logon_name + L" (" + who + L")";
+    if (!single) {
+      InsertRow(std::move(row), who, true);
+      continue;
     }
-    InsertRow(std::move(row), text, !single);
+    icon_row = row.get();
+    icon_item =
+        InsertRow(std::move(row),
+                  who.empty() ? logon.logon_name : logon.logon_name + L" (" + who + L")", false);
   }
-  if (icon_row != nullptr && !logon.quick_url.empty())
-    m_icons.push_back({icon_row, logon.template_id, logon.quick_url, unique_level_icon(), -1});
+  if (icon_item >= 0 && !logon.quick_url.empty())
+    m_icons.push_back(
+        {icon_row, icon_item, logon.template_id, logon.quick_url, unique_level_icon(), -1});
 }
 
 int CTabPasswordStrength::InsertRow(std::unique_ptr<row_record_t> record,
@@ -306,9 +309,8 @@ int CTabPasswordStrength::InsertRow(std::unique_ptr<row_record_t> record,
                                     bool indent) {
   LVITEMW item{};
   item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE | LVIF_INDENT;
-  item.iItem = ListView_GetItemCount(m_list);
-  std::wstring name = text;
-  item.pszText = name.data();
+  item.iItem = static_cast<int>(m_rows.size());  // at the end (the list copies the text)
+  item.pszText = const_cast<wchar_t*>(text.c_str());
   item.lParam = reinterpret_cast<LPARAM>(record.get());
   item.iImage = indent ? I_IMAGENONE : kLogonImage;
   item.iIndent = indent ? 1 : 0;
@@ -349,15 +351,11 @@ void CTabPasswordStrength::RequestIcons() {
     if (m_logonImages)
       logon.image = ::ImageList_ReplaceIcon(m_logonImages.get(), logon.image, icon);
     logon.row->logon_icon = HandleToLong(icon);
-    LVFINDINFOW find{};
-    find.flags = LVFI_PARAM;
-    find.lParam = reinterpret_cast<LPARAM>(logon.row);
     LVITEMW item{};
     item.mask = LVIF_IMAGE;
-    item.iItem = ListView_FindItem(m_list, -1, &find);
+    item.iItem = logon.item;
     item.iImage = logon.image >= 0 ? logon.image : kLogonImage;
-    if (item.iItem >= 0)
-      ::SendMessageW(m_list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    ::SendMessageW(m_list, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
 }
 
@@ -431,6 +429,10 @@ LRESULT CTabPasswordStrength::OnItemActivate(int, NMHDR* header, BOOL&) {
 LRESULT CTabPasswordStrength::OnDetails(WORD, WORD, HWND, BOOL&) {
   DoItemAction(m_list != nullptr ? ListView_GetNextItem(m_list, -1, LVNI_SELECTED) : -1);
   return 0;
+}
+
+LRESULT CTabPasswordStrength::OnRowsDeleted(int, NMHDR*, BOOL&) {
+  return TRUE;  // the rows are the tab's: no notice per item is needed
 }
 
 LRESULT CTabPasswordStrength::OnCustomDraw(int, NMHDR* header, BOOL&) {

@@ -79,6 +79,7 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
     NOTIFY_HANDLER(kLeaveRequestId, kLeaveRequestCode, OnLeaveRequest)
     NOTIFY_HANDLER(kIdcStrengthList, LVN_ITEMACTIVATE, OnItemActivate)
     NOTIFY_HANDLER(kIdcStrengthList, NM_CUSTOMDRAW, OnCustomDraw)
+    NOTIFY_HANDLER(kIdcStrengthList, LVN_DELETEALLITEMS, OnRowsDeleted)
     COMMAND_ID_HANDLER(kIdcDetails, OnDetails)
     CHAIN_MSG_MAP(support::CDialogResize)
   END_MSG_MAP()
@@ -91,6 +92,7 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
   // A logon shown with a site icon: which row shows it and what to ask for.
   struct logon_icon_t {
     row_record_t* row = nullptr;
+    int item = -1;  // the row's item in the list, which changes only when refilled
     std::wstring template_id;
     std::wstring quick_url;
     unique_level_icon icon;  // owned; the row's record holds its handle
@@ -104,6 +106,7 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
   LRESULT OnLeaveRequest(int, NMHDR*, BOOL&);
   LRESULT OnItemActivate(int, NMHDR* header, BOOL&);
   LRESULT OnCustomDraw(int, NMHDR* header, BOOL&);
+  LRESULT OnRowsDeleted(int, NMHDR*, BOOL&);
   LRESULT OnDetails(WORD, WORD, HWND, BOOL&);
 
   void SetUpList();
