@@ -24,18 +24,25 @@ CListItemData* insert(CLogonListContext& list, int position, std::unique_ptr<CLi
 
 }  // namespace
 
-bool AddLogonRows(const std::wstring& template_path,
-                  const wchar_t* profile_data,
-                  CLogonListContext& list,
-                  int position) {
-  tracecore::trace_scope scope("AddLogonRows");
+std::optional<loaded_logon_t> LoadLogon(const std::wstring& template_path,
+                                        const wchar_t* profile_data) {
   try {
-    templates::manifest_t manifest;
-    if (!templates::loadM_properly(manifest, template_path))
-      return false;
-    const std::wstring id = templates::utf8_to_wide(manifest.descriptor.id);
-    serialization::cvprofiles_t profiles =
-        fillin::fillin_component().get_profiles(id.c_str(), profile_data);
+    std::optional<loaded_logon_t> logon(std::in_place);
+    if (!templates::loadM_properly(logon->manifest, template_path))
+      return std::nullopt;
+    const std::wstring id = templates::utf8_to_wide(logon->manifest.descriptor.id);
+    logon->profiles = fillin::fillin_component().get_profiles(id.c_str(), profile_data);
+    return logon;
+  } catch (...) {
+    TraceCaughtFailure("LoadLogon");
+    return std::nullopt;
+  }
+}
+
+bool AddLogonRows(loaded_logon_t logon, CLogonListContext& list, int position) {
+  try {
+    templates::manifest_t& manifest = logon.manifest;
+    serialization::cvprofiles_t& profiles = logon.profiles;
     const logon_rows_t plan = plan_logon_rows(manifest, profiles);
     if (!plan.any)
       return false;
@@ -52,10 +59,10 @@ bool AddLogonRows(const std::wstring& template_path,
       accounts.emplace_back(serialization::profile_key(profiles[index]),
                             AccountText(manifest, profiles[index], list.storage));
 
-    auto logon = std::make_unique<CLogonWithMultipleAccounts>(list, std::move(manifest),
-                                                              std::move(profiles), plan.logon_text);
+    auto parent_row = std::make_unique<CLogonWithMultipleAccounts>(
+        list, std::move(manifest), std::move(profiles), plan.logon_text);
     auto* const parent =
-        static_cast<CLogonWithMultipleAccounts*>(insert(list, position, std::move(logon)));
+        static_cast<CLogonWithMultipleAccounts*>(insert(list, position, std::move(parent_row)));
     if (parent == nullptr)
       return false;
     for (auto& [key, text] : accounts) {
@@ -68,6 +75,15 @@ bool AddLogonRows(const std::wstring& template_path,
     TraceCaughtFailure("AddLogonRows");
     return false;
   }
+}
+
+bool AddLogonRows(const std::wstring& template_path,
+                  const wchar_t* profile_data,
+                  CLogonListContext& list,
+                  int position) {
+  tracecore::trace_scope scope("AddLogonRows");
+  std::optional<loaded_logon_t> logon = LoadLogon(template_path, profile_data);
+  return logon && AddLogonRows(std::move(*logon), list, position);
 }
 
 }  // namespace ui

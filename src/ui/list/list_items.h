@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "quicklinks/portable/quicklink_file.h"
@@ -171,10 +172,24 @@ class CAccount : public CListItemData {
   std::string m_key;
 };
 
-// Adds the rows of one logon at `position`: loads the template at the path
-// key, asks the fill-in component for its profiles in the profile data and
-// inserts no row (false), one row, or a parent row and its account rows. A
-// row the list does not take is destroyed.
+// One logon as its rows are made from it: its template and the accounts stored
+// for it.
+struct loaded_logon_t {
+  templates::manifest_t manifest;
+  serialization::cvprofiles_t profiles;
+};
+
+// Loads the template at the path key and asks the fill-in component for its
+// profiles in the profile data; nullopt (traced) when either fails.
+std::optional<loaded_logon_t> LoadLogon(const std::wstring& template_path,
+                                        const wchar_t* profile_data);
+
+// Adds the rows of one loaded logon at `position`: no row (false), one row, or
+// a parent row and its account rows. A row the list does not take is
+// destroyed.
+bool AddLogonRows(loaded_logon_t logon, CLogonListContext& list, int position);
+
+// LoadLogon and AddLogonRows in one.
 bool AddLogonRows(const std::wstring& template_path,
                   const wchar_t* profile_data,
                   CLogonListContext& list,

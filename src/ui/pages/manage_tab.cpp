@@ -420,34 +420,52 @@ void CTabManage::FillLogonList() {
     return;
   }
   tracecore::trace_scope scope("CTabManage::FillLogonList");
+  ShowLogons(LoadLogons());
+}
+
+CTabManage::loaded_logons_t CTabManage::LoadLogons() {
+  loaded_logons_t loaded;
+  try {
+    const std::vector<std::wstring> paths = TemplatePaths();
+    const DWORD handle = paths.empty() ? 0 : StorageHandle();
+    if (handle == 0)
+      return loaded;
+    const serialization::secure_wstring data = pstore::protected_storage().query(handle, m_hWnd);
+    loaded.storage = handle;
+    std::optional<std::vector<std::wstring>> members;
+    if (!m_category.empty()) {
+      const auto index = m_categories.find(m_category);
+      members = categories::split_members(index ? m_categories.members[*index] : L"");
+    }
+    loaded.logons.reserve(paths.size());
+    for (const std::wstring& path : paths) {
+      if (members && std::find(members->begin(), members->end(), categories::logon_key(path)) ==
+                         members->end())
+        continue;
+      if (std::optional<loaded_logon_t> logon = LoadLogon(path, data.c_str()))
+        loaded.logons.push_back(std::move(*logon));
+    }
+  } catch (...) {
+    support::result_from_caught_exception();
+  }
+  return loaded;
+}
+
+void CTabManage::ShowLogons(loaded_logons_t loaded) {
+  if (m_busy) {
+    m_refillPending = true;
+    return;
+  }
   const HWND list = GetDlgItem(kIdcLogons);
   // The list is filled without the drag-and-drop subclass (no drag can begin
   // meanwhile); not during a drag nor while the subclass reports a drop.
   const CSubclassPause pause(m_drag, !m_drag.InUse());
   ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
   ReleaseRows();
-  try {
-    const std::vector<std::wstring> paths = TemplatePaths();
-    const DWORD handle = paths.empty() ? 0 : StorageHandle();
-    if (handle != 0) {
-      const serialization::secure_wstring data = pstore::protected_storage().query(handle, m_hWnd);
-      m_list.resources = Resources();
-      m_list.storage = handle;
-      std::optional<std::vector<std::wstring>> members;
-      if (!m_category.empty()) {
-        const auto index = m_categories.find(m_category);
-        members = categories::split_members(index ? m_categories.members[*index] : L"");
-      }
-      for (const std::wstring& path : paths) {
-        if (members && std::find(members->begin(), members->end(), categories::logon_key(path)) ==
-                           members->end())
-          continue;
-        AddLogonRows(path, data.c_str(), m_list, RowCount());
-      }
-    }
-  } catch (...) {
-    support::result_from_caught_exception();
-  }
+  m_list.resources = Resources();
+  m_list.storage = loaded.storage;
+  for (loaded_logon_t& logon : loaded.logons)
+    AddLogonRows(std::move(logon), m_list, RowCount());
   ::SendMessageW(list, LVM_SETCOLUMNWIDTH, 0, LVSCW_AUTOSIZE_USEHEADER);
   ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
   ::InvalidateRect(list, nullptr, TRUE);
@@ -821,6 +839,10 @@ LRESULT CTabManage::OnContextMenu(UINT, WPARAM wparam, LPARAM lparam, BOOL& hand
     handled = FALSE;
   }
   return 0;
+}
+
+LRESULT CTabManage::OnRowsDeleted(int, NMHDR*, BOOL&) {
+  return TRUE;  // the rows are the tab's: no notice per item is needed
 }
 
 LRESULT CTabManage::OnRowHotTrack(int, NMHDR* header, BOOL&) {

@@ -104,6 +104,7 @@ class CTabManage : public CTabDialogImpl<CTabManage>,
     NOTIFY_HANDLER(kIdcLogons, LVN_KEYDOWN, OnRowKeyDown)
     NOTIFY_HANDLER(kIdcLogons, LVN_HOTTRACK, OnRowHotTrack)
     NOTIFY_HANDLER(kIdcLogons, LVN_BEGINDRAG, OnRowBeginDrag)
+    NOTIFY_HANDLER(kIdcLogons, LVN_DELETEALLITEMS, OnRowsDeleted)
     CHAIN_MSG_MAP(support::CDialogResize)
     CHAIN_MSG_MAP(support::CCustomDraw)
   END_MSG_MAP()
@@ -112,8 +113,18 @@ class CTabManage : public CTabDialogImpl<CTabManage>,
   void DoItemAction(int index, UINT command);
   // Category commands of menu 103 on the selected category.
   void DoCategoryCommand(UINT command);
-  // Reads the rows again for the category shown.
+  // Reads the rows again for the category shown: LoadLogons, then ShowLogons.
   void FillLogonList();
+  // The refill's two halves, which a caller may also run (and time) apart:
+  // the logons of the category shown, read from the storage and their
+  // templates; then the list made of them (waits, as a refill does, while an
+  // action runs).
+  struct loaded_logons_t {
+    DWORD storage = 0;  // the protected-storage session the logons came from
+    std::vector<loaded_logon_t> logons;
+  };
+  loaded_logons_t LoadLogons();
+  void ShowLogons(loaded_logons_t loaded);
 
   DWORD OnPrePaint(int id, NMCUSTOMDRAW* draw) override;
   DWORD OnItemPrePaint(int id, NMCUSTOMDRAW* draw) override;
@@ -162,6 +173,7 @@ class CTabManage : public CTabDialogImpl<CTabManage>,
   LRESULT OnRowKeyDown(int, NMHDR*, BOOL&);
   LRESULT OnRowHotTrack(int, NMHDR*, BOOL&);
   LRESULT OnRowBeginDrag(int, NMHDR*, BOOL&);
+  LRESULT OnRowsDeleted(int, NMHDR*, BOOL&);
 
   void SetUpLists();
   void ReadHotKey();
