@@ -154,12 +154,11 @@ bool CTabManage::CRowList::InsertRow(int position, std::unique_ptr<CListItemData
   if (list == nullptr || row == nullptr || position < 0 ||
       position > static_cast<int>(m_tab.m_rows.size()))
     return false;
-  std::wstring text;
-  row->GetText(text);
+  row->GetText(m_text);
   LVITEMW item{};
   item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE | LVIF_INDENT;
   item.iItem = position;
-  item.pszText = text.data();
+  item.pszText = m_text.data();
   item.lParam = reinterpret_cast<LPARAM>(row.get());
   item.iImage = kImageLogon;
   if (!row->IsLogon()) {

@@ -145,6 +145,7 @@ class CTabManage : public CTabDialogImpl<CTabManage>,
 
    private:
     CTabManage& m_tab;
+    std::wstring m_text;  // the row text handed to the list; reused, row after row
   };
 
   LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&);

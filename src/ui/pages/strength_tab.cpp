@@ -220,11 +220,12 @@ strength_display CTabPasswordStrength::Show(const strength::PasswordRatingModel&
     if (m_list == nullptr) {
       Clear();
     } else {
-      // The level texts and the key of the rows' passwords are made once for
-      // all rows.
+      // The level texts are read once for all rows.
       for (std::size_t i = 0; i < m_levelTexts.size(); ++i)
         m_levelTexts[i] = Text(kIdsFirstLevel + static_cast<UINT>(i));
-      const crypto::obfuscation_key_t key;
+      if (!m_rowKey)
+        m_rowKey = std::make_unique<crypto::obfuscation_key_t>();
+      const crypto::obfuscation_key_t& key = *m_rowKey;
       const CSubclassPause pause(m_listEnter, true);  // for the rows' messages
       ::SendMessageW(m_list, WM_SETREDRAW, FALSE, 0);
       Clear();
@@ -366,7 +367,13 @@ void CTabPasswordStrength::ShowState(strength_display state) {
   ::SetDlgItemTextW(m_hWnd, kIdcStatusText, error ? L"" : Text(kIdsFirstStatus + state).c_str());
   ::SetDlgItemTextW(m_hWnd, kIdcStatusHint, level ? Text(kIdsHint).c_str() : L"");
   ::SetDlgItemTextW(m_hWnd, kIdcStatusError, error ? Text(kIdsFirstError + state).c_str() : L"");
-  m_statusIcon = LoadLevelIcon(m_images, level ? state : 0, Dpi());
+  const int icon_level = level ? state : 0;
+  if (const int dpi = Dpi();
+      !m_statusIcon || icon_level != m_statusIconLevel || dpi != m_statusIconDpi) {
+    m_statusIcon = LoadLevelIcon(m_images, icon_level, dpi);
+    m_statusIconLevel = icon_level;
+    m_statusIconDpi = dpi;
+  }
   ::SendDlgItemMessageW(m_hWnd, kIdcStatusIcon, STM_SETIMAGE, IMAGE_ICON,
                         reinterpret_cast<LPARAM>(m_statusIcon.get()));
   ::ShowWindow(GetDlgItem(kIdcStatusIcon), level ? SW_SHOWNA : SW_HIDE);

@@ -123,6 +123,11 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
   unique_himagelist m_logonImages;
   unique_himagelist m_ratingImages;
   unique_level_icon m_statusIcon;
+  int m_statusIconLevel = -1;  // the level and DPI m_statusIcon was loaded for
+  int m_statusIconDpi = 0;
+  // The key the rows' passwords are obfuscated with again: derived at the
+  // first fill (a crypto context and the data-protection API) and kept.
+  std::unique_ptr<crypto::obfuscation_key_t> m_rowKey;
   std::vector<std::unique_ptr<row_record_t>> m_rows;
   std::vector<logon_icon_t> m_icons;
   strength_display m_state = display_not_rated;
