@@ -36,7 +36,7 @@ namespace {
 
 constexpr int kLogons = 1000;
 constexpr int kAccounts = 3;
-constexpr int kRounds = 5;
+constexpr int kRounds = 9;
 constexpr wchar_t kRoot[] = L"Software\\CvTest\\PagesBench";
 
 std::vector<std::wstring> g_paths;

@@ -34,7 +34,8 @@ std::optional<serialization::secure_wstring> resolve(const serialization::cvprof
 
 std::optional<account_scan_t> scan_account(const templates::form_t& form,
                                            const serialization::cvprofile_t& profile,
-                                           serialization::reference_resolver& resolver) {
+                                           serialization::reference_resolver& resolver,
+                                           scan_parts parts) {
   // The ordinary field met last is only remembered; its label and value are
   // copied once, when the password field ends the scan.
   const serialization::cvprofileitem_t* chosen_item = nullptr;
@@ -72,11 +73,14 @@ std::optional<account_scan_t> scan_account(const templates::form_t& form,
 
     if (field.type == templates::field_edit && field.password) {
       account_scan_t account;
-      account.password = own_value ? item->value : std::move(value);
+      const bool all = parts == scan_parts::all;
+      if (all)
+        account.password = own_value ? item->value : std::move(value);
       if (chosen_item != nullptr) {
-        account.label = chosen_item->displayname.empty()
-                            ? templates::utf8_to_wide(chosen_field->displayname)
-                            : chosen_item->displayname;
+        if (all)
+          account.label = chosen_item->displayname.empty()
+                              ? templates::utf8_to_wide(chosen_field->displayname)
+                              : chosen_item->displayname;
         account.value.assign(chosen_own_value ? chosen_item->value.view() : chosen_value.view());
       }
       return account;

@@ -19,6 +19,10 @@ struct account_scan_t {
   serialization::secure_wstring password;
 };
 
+// What a scan copies out: everything, or only the value (a list naming the
+// account needs neither the label nor the password).
+enum class scan_parts { all, value_only };
+
 // Scans the form's fields in template order against the profile's items:
 // - a field whose related-field kind is "out" is passed over;
 // - the field's item is the first whose value operation is not 2 (deleted) and
@@ -35,6 +39,7 @@ struct account_scan_t {
 // passes its field over. Throws std::bad_alloc.
 std::optional<account_scan_t> scan_account(const templates::form_t& form,
                                            const serialization::cvprofile_t& profile,
-                                           serialization::reference_resolver& resolver);
+                                           serialization::reference_resolver& resolver,
+                                           scan_parts parts = scan_parts::all);
 
 }  // namespace strength

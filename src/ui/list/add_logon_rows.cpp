@@ -55,6 +55,7 @@ bool AddLogonRows(loaded_logon_t logon, CLogonListContext& list, int position) {
 
     // The account rows' texts are taken before the logon row owns the list.
     std::vector<std::pair<std::string, std::wstring>> accounts;
+    accounts.reserve(plan.accounts.size());
     for (const std::size_t index : plan.accounts)
       accounts.emplace_back(serialization::profile_key(profiles[index]),
                             AccountText(manifest, profiles[index], list.storage));

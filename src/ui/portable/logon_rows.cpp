@@ -39,7 +39,8 @@ std::wstring account_text(const templates::manifest_t& manifest,
                           const serialization::cvprofile_t& profile,
                           serialization::reference_resolver& resolver) {
   if (!manifest.forms.empty()) {
-    auto account = strength::scan_account(manifest.forms.front(), profile, resolver);
+    auto account = strength::scan_account(manifest.forms.front(), profile, resolver,
+                                          strength::scan_parts::value_only);
     if (account && !account->value.empty())
       return std::move(account->value);
   }

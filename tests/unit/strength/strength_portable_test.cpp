@@ -152,6 +152,11 @@ TEST(AccountScan, PicksTheLastOrdinaryFieldBeforeThePassword) {
   EXPECT_EQ(account->label, L"User name");  // the item's name before the field's
   EXPECT_EQ(account->value, L"alice");      // an empty check box did not count
   EXPECT_EQ(account->password.view(), L"pw");
+  // The value alone, for a list naming the account.
+  auto named = scan_account(form, profile, resolver, scan_parts::value_only);
+  ASSERT_TRUE(named);
+  EXPECT_EQ(named->value, L"alice");
+  EXPECT_TRUE(named->label.empty() && named->password.size() == 0);
 
   // A deleted item gives way to the next with the same name; a reference is resolved.
   profile.items.insert(profile.items.begin(), item("pass", L"old", 2));
