@@ -22,6 +22,7 @@
 #include "tests/support/win_test_helpers.h"
 #include "tests/unit/store/protected_storage_test_support.h"
 #include "tests/unit/strength/strength_test_support.h"
+#include "tests/unit/ui/fake_notification_window.h"
 #include "ui/pages/manage_tab.h"
 
 namespace ui {
@@ -35,50 +36,10 @@ constexpr wchar_t kCategories[] =
     L"Software\\CvTest\\ManageTab\\SOFTWARE\\Corvantis\\Applications\\DashBoard\\QLCategories";
 constexpr wchar_t kSettings[] = L"Software\\Corvantis\\Settings";
 
-// What the fake notification window and the test's root window were sent.
-struct seen_t {
-  HWND to;
-  UINT message;
-  WPARAM wparam;
-  std::wstring text;  // the change record's path, the host request's class id
-};
-std::vector<seen_t> g_seen;
-IDashBoardStorage* g_storage = nullptr;
 std::vector<std::wstring> g_paths;
 
 void lookup(std::vector<std::wstring>& paths) {
   paths = g_paths;
-}
-
-LRESULT CALLBACK recording_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == agent::kMsgGetStorage) {
-    auto* request = reinterpret_cast<agent::storage_request_t*>(lparam);
-    if (g_storage != nullptr && request->cbSize == sizeof(*request)) {
-      g_storage->AddRef();
-      request->storage = g_storage;
-    }
-    return 0;
-  }
-  if (message < WM_USER || message > WM_USER + 3000)
-    return ::DefWindowProcW(window, message, wparam, lparam);
-  std::wstring text;
-  if (message == dashboard::kMsgPageNotify) {
-    const auto* change = reinterpret_cast<const dashboard::change_record_t*>(lparam);
-    text = std::to_wstring(change->cbSize) + L" " + change->path;
-  } else if (message == kMsgHostRequest) {
-    text = reinterpret_cast<const wchar_t*>(lparam);
-  }
-  g_seen.push_back({window, message, wparam, text});
-  return 0;
-}
-
-HWND recording_window(DWORD style) {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = recording_procedure;
-  wc.lpszClassName = L"CvTestRecordingWindow";
-  ::RegisterClassW(&wc);
-  return ::CreateWindowExW(0, wc.lpszClassName, L"", style, 0, 0, 700, 500, nullptr, nullptr,
-                           nullptr, nullptr);
 }
 
 std::vector<std::wstring> items_of(HWND list) {
@@ -106,8 +67,7 @@ std::vector<std::wstring> categories_stored() {
 }
 
 int count_seen(UINT message) {
-  return static_cast<int>(std::count_if(g_seen.begin(), g_seen.end(),
-                                        [&](const seen_t& s) { return s.message == message; }));
+  return uitest::g_notification.count(message);
 }
 
 void pump() {
@@ -134,7 +94,7 @@ const std::vector<std::string> kSaveSteps = {"Saving changes...", "1. Committed 
 class ManageTab : public ::testing::Test {
  protected:
   ManageTab() {
-    g_seen.clear();
+    uitest::g_notification = {};
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
     set_reg_string(HKEY_CURRENT_USER, kCategories, L"Work", L"alpha");
     set_reg_string(HKEY_CURRENT_USER, kCategories, L"Home", L"");
@@ -154,19 +114,19 @@ class ManageTab : public ::testing::Test {
     strengthtest::store_profiles(L"{C}", {account(0, L"Gamma", L"gil", L"pw5")});
     dashboard::set_manifest_lookup(lookup);
     EXPECT_EQ(dashboard::OpenDashBoardStorage(m_storage.put()), S_OK);
-    g_storage = m_storage.get();
+    uitest::g_notification.storage = m_storage.get();
 
     m_resources =
         ::LoadLibraryExW(testsupport::program_file(L"CVOnlineIDs.dll.mui").c_str(), nullptr,
                          LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    m_host = recording_window(WS_OVERLAPPEDWINDOW);
-    m_notify = recording_window(WS_POPUP);
+    m_host = uitest::fake_notification_window(WS_OVERLAPPEDWINDOW);
+    m_notify = uitest::fake_notification_window(WS_POPUP);
   }
   ~ManageTab() override {
     m_tab.reset();
     ::DestroyWindow(m_host);
     ::DestroyWindow(m_notify);
-    g_storage = nullptr;
+    uitest::g_notification.storage = nullptr;
     m_storage.reset();
     dashboard::set_manifest_lookup(nullptr);
     ::FreeLibrary(m_resources);
@@ -189,11 +149,8 @@ class ManageTab : public ::testing::Test {
     const auto items = items_of(control(kIdcCategories));
     return static_cast<int>(std::find(items.begin(), items.end(), name) - items.begin());
   }
-  const seen_t* last_seen(UINT message) const {
-    for (auto it = g_seen.rbegin(); it != g_seen.rend(); ++it)
-      if (it->message == message)
-        return &*it;
-    return nullptr;
+  const uitest::seen_t* last_seen(UINT message) const {
+    return uitest::g_notification.last(message);
   }
   std::vector<std::wstring> rows() const { return items_of(control(kIdcLogons)); }
   void select(int id, int item) {
@@ -260,7 +217,7 @@ TEST_F(ManageTab, ShowsTheLogonsOfACategoryTheHotKeyAndAsksForOneFirstRating) {
   m_tab.reset();
   testsupport::set_reg_dword(m_root, L"SOFTWARE\\Corvantis\\Applications\\DashBoard\\IDCard",
                              L"IDCard_SS", 2);
-  g_seen.clear();
+  uitest::g_notification.seen.clear();
   open();
   EXPECT_EQ(count_seen(agent::kMsgRecalculateStrength), 0);
   EXPECT_EQ(m_tab->CategoryShown(), L"Home");

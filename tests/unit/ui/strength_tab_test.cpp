@@ -17,6 +17,7 @@
 #include "tests/support/traced_test_main.h"
 #include "tests/unit/store/protected_storage_test_support.h"
 #include "tests/unit/strength/strength_test_support.h"
+#include "tests/unit/ui/fake_notification_window.h"
 #include "ui/pages/strength_tab.h"
 
 namespace ui {
@@ -27,29 +28,15 @@ using strengthtest::account;
 constexpr wchar_t kIdCardKey[] = L"SOFTWARE\\Corvantis\\Applications\\DashBoard\\IDCard";
 
 support::com_ptr<IDashBoardStorage> g_storage;
-bool g_offer_storage = true;
-std::vector<std::wstring> g_icon_ids;
 std::vector<std::wstring> g_templates;
 
 void template_lookup(std::vector<std::wstring>& paths) {
   paths = g_templates;
 }
 
-LRESULT CALLBACK notification_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == agent::kMsgGetStorage) {
-    auto* request = reinterpret_cast<agent::storage_request_t*>(lparam);
-    if (g_offer_storage && request->cbSize == sizeof(*request))
-      g_storage->QueryInterface(IID_IDashBoardStorage, reinterpret_cast<void**>(&request->storage));
-    return 0;
-  }
-  if (message == agent::kMsgGetIcon) {
-    const auto* request = reinterpret_cast<const agent::icon_request_t*>(lparam);
-    if (request->cbSize != sizeof(*request))
-      return 0;
-    g_icon_ids.emplace_back(request->unique_id);
-    return reinterpret_cast<LRESULT>(::CopyIcon(::LoadIconW(nullptr, IDI_APPLICATION)));
-  }
-  return ::DefWindowProcW(window, message, wparam, lparam);
+// The site icons asked for, in order.
+std::vector<std::wstring> icon_ids() {
+  return uitest::g_notification.texts(agent::kMsgGetIcon);
 }
 
 std::string days_ago(int days) {
@@ -92,14 +79,10 @@ class StrengthTab : public ::testing::Test {
                    strengthtest::write_template(m_folder.path(), "{S}", "shop")};
     dashboard::set_manifest_lookup(template_lookup);
     EXPECT_EQ(dashboard::OpenDashBoardStorage(g_storage.put()), S_OK);
-    g_offer_storage = true;
-    g_icon_ids.clear();
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = notification_procedure;
-    wc.lpszClassName = L"CvTestStrengthNotify";
-    ::RegisterClassW(&wc);
-    m_notify = ::CreateWindowExW(WS_EX_TOOLWINDOW, wc.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0,
-                                 nullptr, nullptr, nullptr, nullptr);
+    uitest::g_notification = {};
+    uitest::g_notification.storage = g_storage.get();
+    uitest::g_notification.icons = true;
+    m_notify = uitest::fake_notification_window(WS_POPUP);
     m_parent = ::CreateWindowExW(WS_EX_CONTROLPARENT, L"Static", L"page", WS_POPUP, 0, 0, 700, 500,
                                  nullptr, nullptr, nullptr, nullptr);
     testsupport::new_trace_lines();
@@ -108,6 +91,7 @@ class StrengthTab : public ::testing::Test {
     m_tab.reset();
     ::DestroyWindow(m_parent);
     ::DestroyWindow(m_notify);
+    uitest::g_notification.storage = nullptr;
     g_storage.reset();
     dashboard::set_manifest_lookup(nullptr);
     ::FreeLibrary(m_images);
@@ -199,7 +183,7 @@ TEST_F(StrengthTab, RowsRatingsStatusAndIcons) {
   EXPECT_EQ(ListView_GetBkColor(m_list), 0x999999u);
 
   // One icon request per logon; the logon rows take the icons, account rows none.
-  EXPECT_EQ(g_icon_ids, (std::vector<std::wstring>{L"{M}", L"{B}", L"{S}"}));
+  EXPECT_EQ(icon_ids(), (std::vector<std::wstring>{L"{M}", L"{B}", L"{S}"}));
   const auto image = [&](int item) {
     LVITEMW row{LVIF_IMAGE, item};
     ListView_GetItem(m_list, &row);
@@ -209,9 +193,9 @@ TEST_F(StrengthTab, RowsRatingsStatusAndIcons) {
   EXPECT_GE(image(1), 2);
   EXPECT_EQ(image(2), I_IMAGENONE);
   ::SendMessageW(tab, kMsgPageNotify, agent::kNotifyIconsUpdated, 0);  // icons ready: asked again
-  EXPECT_EQ(g_icon_ids.size(), 6u);
+  EXPECT_EQ(icon_ids().size(), 6u);
   EXPECT_EQ(::SendMessageW(tab, kMsgPageNotify, 2004, 0), 0);
-  EXPECT_EQ(g_icon_ids.size(), 6u);
+  EXPECT_EQ(icon_ids().size(), 6u);
 
   // The page may always leave the tab; a storage change refills it.
   NMHDR leave{m_parent, kLeaveRequestId, kLeaveRequestCode};
@@ -242,14 +226,14 @@ TEST_F(StrengthTab, DetailsOfAccountRowsAndNoneForHeaderRows) {
 
 TEST_F(StrengthTab, ErrorStatesWithoutStorageOrWhenItCannotBeRead) {
   store_accounts();
-  g_offer_storage = false;
+  uitest::g_notification.storage = nullptr;
   const HWND tab = create_tab();
   EXPECT_EQ(m_tab->DisplayState(), display_no_storage);
   EXPECT_EQ(ListView_GetItemCount(m_list), 0);
   EXPECT_EQ(status_shown(tab), "---+");
   EXPECT_FALSE(text_of(tab, kIdcStatusError).empty());
 
-  g_offer_storage = true;
+  uitest::g_notification.storage = g_storage.get();
   {
     testsupport::standin_faults_t faults(L"CvoPS");
     faults.fail(L"CVOPSQuery", E_ACCESSDENIED);
