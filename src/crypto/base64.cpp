@@ -73,21 +73,19 @@ Fn lookup(HMODULE module, const char* name) {
                 : nullptr;
 }
 
-base64_api_t lookup_base64(HMODULE crypt32) noexcept {
-  base64_api_t api{};
-  api.binary_to_string = lookup<decltype(api.binary_to_string)>(crypt32, "CryptBinaryToStringW");
-  api.string_to_binary = lookup<decltype(api.string_to_binary)>(crypt32, "CryptStringToBinaryW");
-  return api;
-}
-
 }  // namespace
-
-crypt32_base64_t::crypt32_base64_t() noexcept
-    : m_library(::LoadLibraryW(L"Crypt32.dll")), m_api(lookup_base64(m_library.get())) {}
 
 const base64_api_t& process_base64() noexcept {
   // Loaded for good: a module must not free libraries while it is unloaded.
-  static const base64_api_t api = lookup_base64(::LoadLibraryW(L"Crypt32.dll"));
+  static const base64_api_t api = [] {
+    const HMODULE crypt32 = ::LoadLibraryW(L"Crypt32.dll");
+    base64_api_t found{};
+    found.binary_to_string =
+        lookup<decltype(found.binary_to_string)>(crypt32, "CryptBinaryToStringW");
+    found.string_to_binary =
+        lookup<decltype(found.string_to_binary)>(crypt32, "CryptStringToBinaryW");
+    return found;
+  }();
   return api;
 }
 

@@ -16,7 +16,6 @@
 #include <string_view>
 
 #include "crypto/crypt_memory.h"
-#include "support/unique_any.h"
 
 namespace crypto {
 
@@ -24,17 +23,6 @@ namespace crypto {
 struct base64_api_t {
   BOOL(WINAPI* binary_to_string)(const BYTE*, DWORD, DWORD, LPWSTR, DWORD*);
   BOOL(WINAPI* string_to_binary)(LPCWSTR, DWORD, DWORD, BYTE*, DWORD*, DWORD*, DWORD*);
-};
-
-// Crypt32's conversions, looked up when constructed; keeps the library loaded.
-class crypt32_base64_t {
- public:
-  crypt32_base64_t() noexcept;
-  const base64_api_t& api() const noexcept { return m_api; }
-
- private:
-  support::unique_hmodule m_library;
-  base64_api_t m_api{};
 };
 
 // The conversions Base64Encode and Base64Decode use without an api: Crypt32's,
