@@ -594,10 +594,6 @@ LRESULT CTabManage::OnContextMenu(UINT, WPARAM wparam, LPARAM lparam, BOOL& hand
   return 0;
 }
 
-LRESULT CTabManage::OnRowsDeleted(int, NMHDR*, BOOL&) {
-  return TRUE;  // the rows are the tab's: no notice per item is needed
-}
-
 LRESULT CTabManage::OnRowHotTrack(int, NMHDR* header, BOOL&) {
   const auto* track = reinterpret_cast<const NMLISTVIEW*>(header);
   if (track->iItem != m_hotRow) {

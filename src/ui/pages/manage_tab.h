@@ -104,7 +104,7 @@ class CTabManage : public CTabDialogImpl<CTabManage>,
     NOTIFY_HANDLER(kIdcLogons, LVN_KEYDOWN, OnRowKeyDown)
     NOTIFY_HANDLER(kIdcLogons, LVN_HOTTRACK, OnRowHotTrack)
     NOTIFY_HANDLER(kIdcLogons, LVN_BEGINDRAG, OnRowBeginDrag)
-    NOTIFY_HANDLER(kIdcLogons, LVN_DELETEALLITEMS, OnRowsDeleted)
+    NOTIFY_HANDLER(kIdcLogons, LVN_DELETEALLITEMS, OnOwnRowsDeleted)
     CHAIN_MSG_MAP(support::CDialogResize)
     CHAIN_MSG_MAP(support::CCustomDraw)
   END_MSG_MAP()
@@ -174,7 +174,6 @@ class CTabManage : public CTabDialogImpl<CTabManage>,
   LRESULT OnRowKeyDown(int, NMHDR*, BOOL&);
   LRESULT OnRowHotTrack(int, NMHDR*, BOOL&);
   LRESULT OnRowBeginDrag(int, NMHDR*, BOOL&);
-  LRESULT OnRowsDeleted(int, NMHDR*, BOOL&);
 
   void SetUpLists();
   void ReadHotKey();

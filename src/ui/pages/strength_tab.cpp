@@ -438,10 +438,6 @@ LRESULT CTabPasswordStrength::OnDetails(WORD, WORD, HWND, BOOL&) {
   return 0;
 }
 
-LRESULT CTabPasswordStrength::OnRowsDeleted(int, NMHDR*, BOOL&) {
-  return TRUE;  // the rows are the tab's: no notice per item is needed
-}
-
 LRESULT CTabPasswordStrength::OnCustomDraw(int, NMHDR* header, BOOL&) {
   auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(header);
   switch (draw->nmcd.dwDrawStage) {

@@ -79,7 +79,7 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
     NOTIFY_HANDLER(kLeaveRequestId, kLeaveRequestCode, OnLeaveRequest)
     NOTIFY_HANDLER(kIdcStrengthList, LVN_ITEMACTIVATE, OnItemActivate)
     NOTIFY_HANDLER(kIdcStrengthList, NM_CUSTOMDRAW, OnCustomDraw)
-    NOTIFY_HANDLER(kIdcStrengthList, LVN_DELETEALLITEMS, OnRowsDeleted)
+    NOTIFY_HANDLER(kIdcStrengthList, LVN_DELETEALLITEMS, OnOwnRowsDeleted)
     COMMAND_ID_HANDLER(kIdcDetails, OnDetails)
     CHAIN_MSG_MAP(support::CDialogResize)
   END_MSG_MAP()
@@ -106,7 +106,6 @@ class CTabPasswordStrength : public CTabDialogImpl<CTabPasswordStrength>,
   LRESULT OnLeaveRequest(int, NMHDR*, BOOL&);
   LRESULT OnItemActivate(int, NMHDR* header, BOOL&);
   LRESULT OnCustomDraw(int, NMHDR* header, BOOL&);
-  LRESULT OnRowsDeleted(int, NMHDR*, BOOL&);
   LRESULT OnDetails(WORD, WORD, HWND, BOOL&);
 
   void SetUpList();

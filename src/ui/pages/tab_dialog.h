@@ -41,6 +41,10 @@ class CTabDialogBase : public support::CDialogBase {
   // A text of the tab's resources; empty when there is none.
   std::wstring Text(UINT id) const { return support::resource_string(Resources(), id); }
   virtual UINT DialogId() const = 0;
+  // LVN_DELETEALLITEMS of a tab's list: the rows belong to the tab, which
+  // releases them itself, so a list emptied at once sends no notice per item.
+  LRESULT OnOwnRowsDeleted(int, NMHDR*, BOOL&) { return TRUE; }
+
   // The notification window, else the page's root window.
   HWND NotificationWindow() const {
     return m_hWndNotify != nullptr ? m_hWndNotify : ::GetAncestor(m_hWnd, GA_ROOT);
